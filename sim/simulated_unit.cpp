@@ -239,7 +239,6 @@ void SimulatedUnit::resetLocked()
     last_store_checksum_ = 0;
     reboot_requested_ = false;
     faults_.clear();
-    requests_seen_.clear();
     outbound_.clear();
     chatter_period_ms_ = 0;
     report_delay_ = std::chrono::microseconds(0);
@@ -383,7 +382,7 @@ bool SimulatedUnit::rebootRequested() const
 void SimulatedUnit::addFault(const FaultRule& rule)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    faults_.push_back(rule);
+    faults_.push_back(ActiveFault{rule, 0});
 }
 
 void SimulatedUnit::clearFaults()
@@ -404,6 +403,12 @@ void SimulatedUnit::queueUnsolicited(const COMMS_MSG_t& frame)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     enqueueLocked(frame, {}, Clock::now());
+}
+
+void SimulatedUnit::queueRawReport(const std::vector<uint8_t>& report)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    enqueueLocked(make_frame(0, CAN_0_BYTES), report, Clock::now());
 }
 
 void SimulatedUnit::setReportDelay(std::chrono::microseconds delay)
@@ -484,11 +489,12 @@ void SimulatedUnit::applyFaults(const COMMS_MSG_t& request, std::vector<COMMS_MS
                                 std::chrono::milliseconds* delay)
 {
     const uint32_t request_id = request.can_ID;
-    const int seen_of_id = requests_seen_[request_id]++;
-    const int seen_of_all = requests_seen_[0]++;
     const Clock::time_point now = Clock::now();
-    for (const FaultRule& rule : faults_) {
-        const int seen = rule.request_id == 0 ? seen_of_all : (rule.request_id == request_id ? seen_of_id : -1);
+    for (ActiveFault& fault : faults_) {
+        const FaultRule& rule = fault.rule;
+        if (rule.request_id != 0 && rule.request_id != request_id)
+            continue;
+        const int seen = fault.matched++;
         if (seen < rule.after || (rule.times >= 0 && seen >= rule.after + rule.times))
             continue;
         if (corrupts_replies(rule.kind)) {

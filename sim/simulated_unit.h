@@ -41,7 +41,7 @@ enum FaultKind : uint8_t {
 
 struct FaultRule {
     uint32_t request_id = 0; // request identifier it matches; 0 matches every request
-    int after = 0;           // matching requests let through before the rule applies
+    int after = 0;           // matching requests, counted from when the rule is added, let through first
     int times = 1;           // requests it applies to; -1 for every one
     FaultKind kind = FAULT_NO_REPLY;
     int param = 0;
@@ -103,6 +103,8 @@ public:
     // waits; 0 stops them.
     void setChatter(int period_ms);
     void queueUnsolicited(const COMMS_MSG_t& frame);
+    // A report exactly as given (report ID first), malformed or not.
+    void queueRawReport(const std::vector<uint8_t>& report);
     // Fixed transfer time of one report in each direction.
     void setReportDelay(std::chrono::microseconds delay);
     void setRecording(bool on);
@@ -160,8 +162,11 @@ private:
     uint32_t last_store_checksum_;
     bool reboot_requested_;
 
-    std::vector<FaultRule> faults_;
-    std::map<uint32_t, int> requests_seen_;
+    struct ActiveFault {
+        FaultRule rule;
+        int matched; // requests it matched so far
+    };
+    std::vector<ActiveFault> faults_;
     std::map<uint32_t, Handler> handlers_;
     std::deque<Outbound> outbound_;
     int chatter_period_ms_;
