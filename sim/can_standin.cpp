@@ -211,7 +211,15 @@ void CanNode::receiveLoop()
 bool CanNode::takeHostFrame()
 {
     struct canfd_frame record;
-    const ssize_t got = recv(node_fd_, &record, sizeof record, MSG_DONTWAIT);
+    ssize_t got;
+    {
+        // Checked again under the lock: once holdHostFrames returns, no
+        // further frame leaves the host's queue.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (Clock::now() < hold_until_)
+            return true;
+        got = recv(node_fd_, &record, sizeof record, MSG_DONTWAIT);
+    }
     if (got < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     if (got == 0)
