@@ -40,7 +40,8 @@ socketcan_check_t query_failed(const char* interface_name)
 }
 
 // The unit's own frames are all standard data frames; extended identifiers
-// and remote requests from other nodes never reach the link code.
+// and remote requests from other nodes never reach the link code. Error
+// frames are not asked for (CAN_RAW_ERR_FILTER stays empty).
 bool accept_standard_data_frames(int fd)
 {
     struct can_filter filter;
