@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <QtTest>
 
+#include "file_size_limit.h"
 #include "firmware_manifest.h"
 #include "manifest_scratch.h"
 
@@ -52,6 +53,7 @@ private slots:
     void cacheDirectoryIsPerUser();
     void defaultAddressPointsAtNobodyElse();
     void goodManifestRefreshesStoredCopies();
+    void interruptedCacheWriteKeepsPreviousCopy();
     void requestCarriesOnlyOurUserAgent();
     void redirectBetweenHttpsAddressesIsFollowed();
     void failedFetchKeepsStoredCopies_data();
@@ -147,6 +149,28 @@ void ManifestRetrievalTest::goodManifestRefreshesStoredCopies()
     QCOMPARE(readWholeFile(cachedManifestFile()), bytes);
     QCOMPARE(scratch_.server().requestCount(kManifestPath), 1);
     QVERIFY(refreshDownloadsManifestFromNetwork(scratch_.sources(), nullptr, nullptr));
+}
+
+// The disk fills up while the new manifest is cached: the old cached copy
+// stays whole, and the new one still serves from memory.
+void ManifestRetrievalTest::interruptedCacheWriteKeepsPreviousCopy()
+{
+    const QByteArray stored = manifestNamed(QStringLiteral("stored"));
+    const QByteArray large = manifestNamed(QString(200000, QLatin1Char('x')));
+    QVERIFY(writeWholeFile(cachedManifestFile(), stored));
+    scratch_.server().serve(kManifestPath, large);
+
+    QByteArray bytes;
+    {
+        FileSizeLimit limit(64 * 1024);
+        QVERIFY(limit.isActive());
+        QVERIFY(refreshDownloadsManifestFromNetwork(scratch_.sources(), &bytes, nullptr));
+    }
+    QCOMPARE(bytes, large);
+    QCOMPARE(scratch_.memoryCopy(), large);
+    QCOMPARE(readWholeFile(cachedManifestFile()), stored);
+    QCOMPARE(QDir(firmwareCacheDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({QStringLiteral("downloads_manifest.json")}));
 }
 
 void ManifestRetrievalTest::requestCarriesOnlyOurUserAgent()
