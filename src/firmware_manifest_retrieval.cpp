@@ -93,7 +93,7 @@ bool fetchUrlToByteArray(const QString& url, int timeout_ms, QByteArray* data_ou
         return reportFailure(error_out, QStringLiteral("Network error fetching %1: %2").arg(url, reply->errorString()));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status != kHttpStatusOk)
-        return reportFailure(error_out, QStringLiteral("Network error fetching %1: HTTP status %2").arg(url).arg(status));
+        return reportFailure(error_out, QStringLiteral("Network error fetching %1: HTTP status %2").arg(url, QString::number(status)));
     *data_out = reply->readAll();
     return true;
 }
@@ -249,9 +249,9 @@ bool checkPackageName(const QString& name, const PackageDescription& package, QS
 // the entry (or the entry names none); otherwise it is deleted.
 bool cachedPackageStillGood(const QString& cache_path, const QString& sha256)
 {
-    if (!QFileInfo::exists(cache_path))
-        return false;
     const QFileInfo info(cache_path);
+    if (!info.exists())
+        return false;
     if (info.isFile() && info.size() > 0 && firmwareFileSha256Matches(cache_path, sha256, nullptr))
         return true;
     QFile::remove(cache_path);

@@ -273,6 +273,8 @@ void PackageCacheTest::failedDownloadLeavesNothing_data()
     QTest::newRow("not found") << "not found"
                                << "Network error fetching %1: Error transferring %1 - server replied: Not Found";
     QTest::newRow("empty body") << "empty body" << "Downloaded file is empty: %1";
+    QTest::newRow("partial content, escaped address") << "partial content, escaped address"
+                                                      << "Network error fetching %1: HTTP status 206";
     QTest::newRow("digest differs") << "digest differs" << mismatchMessage(sha256Of(packageBytes("v3")), served_digest);
     QTest::newRow("closed mid-body") << "closed mid-body" << "Network error fetching %1: Connection closed";
     QTest::newRow("stall after headers") << "stall after headers" << "Timed out fetching %1";
@@ -289,11 +291,16 @@ void PackageCacheTest::failedDownloadLeavesNothing()
 
     TestHttpResponse response;
     response.body = packageBytes("served");
-    QString url = scratch_.server().url(kPackagePath);
+    // An escaped "/" in the address must come back in the message as it was.
+    const QString path_on_server = behaviour.contains(QLatin1String("escaped")) ? QStringLiteral("/packages/v%2F1/efis.bin")
+                                                                                : kPackagePath;
+    QString url = scratch_.server().url(path_on_server);
     if (behaviour == QLatin1String("not found"))
         response = TestHttpResponse{404, "Not Found", "Not Found", {}, ResponseEnding::Complete};
     else if (behaviour == QLatin1String("empty body"))
         response.body.clear();
+    else if (behaviour == QLatin1String("partial content, escaped address"))
+        response.status = 206;
     else if (behaviour == QLatin1String("closed mid-body"))
         response.ending = ResponseEnding::CloseMidBody;
     else if (behaviour == QLatin1String("stall after headers"))
@@ -303,7 +310,7 @@ void PackageCacheTest::failedDownloadLeavesNothing()
                                     ResponseEnding::Complete};
     else if (behaviour == QLatin1String("plain http address"))
         url = scratch_.plainServer().url(kPackagePath);
-    scratch_.server().setResponse(kPackagePath, response);
+    scratch_.server().setResponse(path_on_server, response);
     scratch_.plainServer().serve(kPackagePath, packageBytes("served"));
     QVERIFY(writeWholeFile(cachePath(QStringLiteral("efis.bin")), packageBytes("v2")));
 
