@@ -22,7 +22,7 @@ using manifest_internal::reportFailure;
 
 namespace {
 
-// Both lists come from the same document, so both parsers share its checks.
+// The document must be JSON whose top level is an object.
 bool parseManifestObject(const QByteArray& json_bytes, QJsonObject* root, QString* error_out)
 {
     QJsonParseError parse_error;
@@ -30,6 +30,25 @@ bool parseManifestObject(const QByteArray& json_bytes, QJsonObject* root, QStrin
     if (parse_error.error != QJsonParseError::NoError || !document.isObject())
         return reportFailure(error_out, QStringLiteral("Invalid manifest JSON: %1").arg(parse_error.errorString()));
     *root = document.object();
+    return true;
+}
+
+// What both parsers do first: empty the output list, read the document and
+// take its list under `key`, which must have at least one element.
+template <typename Entry>
+bool openManifestList(const QByteArray& json_bytes, const char* key, QVector<Entry>* entries_out, QJsonArray* list,
+                      QString* error_out)
+{
+    if (entries_out == nullptr)
+        return reportFailure(error_out, QStringLiteral("entries_out is null"));
+    entries_out->clear();
+
+    QJsonObject root;
+    if (!parseManifestObject(json_bytes, &root, error_out))
+        return false;
+    *list = root.value(QLatin1String(key)).toArray();
+    if (list->isEmpty())
+        return reportFailure(error_out, QStringLiteral("%1 is empty").arg(QLatin1String(key)));
     return true;
 }
 
@@ -131,16 +150,9 @@ const char kManifestFileName[] = "downloads_manifest.json";
 bool parseFirmwareManifestJson(const QByteArray& json_bytes, QVector<FirmwareManifestEntry>* entries_out,
                                QString* error_out)
 {
-    if (entries_out == nullptr)
-        return reportFailure(error_out, QStringLiteral("entries_out is null"));
-    entries_out->clear();
-
-    QJsonObject root;
-    if (!parseManifestObject(json_bytes, &root, error_out))
+    QJsonArray packages;
+    if (!openManifestList(json_bytes, "firmware_packages", entries_out, &packages, error_out))
         return false;
-    const QJsonArray packages = root.value(QLatin1String("firmware_packages")).toArray();
-    if (packages.isEmpty())
-        return reportFailure(error_out, QStringLiteral("firmware_packages is empty"));
 
     for (const QJsonValue& element : packages) {
         if (!element.isObject())
@@ -166,16 +178,9 @@ bool parseFirmwareManifestJson(const QByteArray& json_bytes, QVector<FirmwareMan
 bool parseDatabaseManifestJson(const QByteArray& json_bytes, QVector<DatabaseManifestEntry>* entries_out,
                                QString* error_out)
 {
-    if (entries_out == nullptr)
-        return reportFailure(error_out, QStringLiteral("entries_out is null"));
-    entries_out->clear();
-
-    QJsonObject root;
-    if (!parseManifestObject(json_bytes, &root, error_out))
+    QJsonArray files;
+    if (!openManifestList(json_bytes, "database_files", entries_out, &files, error_out))
         return false;
-    const QJsonArray files = root.value(QLatin1String("database_files")).toArray();
-    if (files.isEmpty())
-        return reportFailure(error_out, QStringLiteral("database_files is empty"));
 
     for (const QJsonValue& element : files) {
         if (!element.isObject())
