@@ -206,7 +206,7 @@ bool fetchManifestFromNetwork(const ManifestSources& sources, QByteArray* bytes_
 bool readUsableManifestFile(const QString& path, QByteArray* bytes_out)
 {
     QByteArray bytes;
-    if (path.isEmpty() || !readManifestFile(path, &bytes, nullptr) || bytes.isEmpty() || !isUsableManifest(bytes, nullptr))
+    if (path.isEmpty() || !readManifestFile(path, &bytes, nullptr) || !isUsableManifest(bytes, nullptr))
         return false;
     *bytes_out = bytes;
     return true;
