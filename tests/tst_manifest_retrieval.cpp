@@ -18,9 +18,6 @@
 namespace {
 
 const QString kManifestPath = QLatin1String(kTestManifestPath);
-// Long enough for any loopback answer, short enough that a stalled server
-// does not hold the suite for a minute.
-const int kStallTimeoutMs = 1500;
 
 // A firmware manifest whose one package carries `name` as its product name,
 // so each source's copy can be told apart.
@@ -279,7 +276,7 @@ void ManifestRetrievalTest::failedFetchKeepsStoredCopies()
 
     QByteArray bytes = "unchanged";
     QString error;
-    QVERIFY(!refreshDownloadsManifestFromNetwork(scratch_.sources(kStallTimeoutMs), &bytes, &error));
+    QVERIFY(!refreshDownloadsManifestFromNetwork(scratch_.sources(fetchTimeoutFor(behaviour)), &bytes, &error));
     QCOMPARE(error, expected);
     QCOMPARE(bytes, QByteArray("unchanged"));
     QCOMPARE(scratch_.memoryCopy(), stored);
@@ -289,7 +286,7 @@ void ManifestRetrievalTest::failedFetchKeepsStoredCopies()
 
     // The same failure on the way to the best source falls back to the memory copy.
     QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Online downloads manifest unavailable: ") + expected));
-    QVERIFY(loadDownloadsManifestBytes(scratch_.sources(kStallTimeoutMs), &bytes, &error));
+    QVERIFY(loadDownloadsManifestBytes(scratch_.sources(fetchTimeoutFor(behaviour)), &bytes, &error));
     QCOMPARE(bytes, stored);
     QCOMPARE(readWholeFile(cachedManifestFile()), stored);
 }

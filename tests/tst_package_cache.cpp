@@ -16,8 +16,6 @@ namespace {
 
 const QString kPackagePath = QStringLiteral("/packages/efis.bin");
 const QString kUntouched = QStringLiteral("untouched");
-// Long enough for any loopback answer, short enough for a stalled server.
-const int kStallTimeoutMs = 1500;
 
 QByteArray packageBytes(const QByteArray& label)
 {
@@ -317,7 +315,7 @@ void PackageCacheTest::failedDownloadLeavesNothing()
     QString path = kUntouched;
     QString error;
     const FirmwareManifestEntry entry = firmwareEntry(QStringLiteral("efis.bin"), url, sha256Of(packageBytes("v3")));
-    QVERIFY(!ensureFirmware(entry, &path, &error, kStallTimeoutMs));
+    QVERIFY(!ensureFirmware(entry, &path, &error, fetchTimeoutFor(behaviour)));
     QCOMPARE(error, message.contains(QLatin1String("%1")) ? message.arg(url) : message);
     QCOMPARE(path, kUntouched);
     QCOMPARE(cacheListing(), QStringList());

@@ -42,6 +42,12 @@ ManifestSources ManifestScratch::sources(int timeout_ms)
     return {manifest_url, timeout_ms, application_dir_, &memory_copy_};
 }
 
+int fetchTimeoutFor(const QString& behaviour)
+{
+    return behaviour == QLatin1String("stall after headers") ? ManifestScratch::kStallTimeoutMs
+                                                             : ManifestScratch::kGenerousTimeoutMs;
+}
+
 bool writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -21,6 +21,9 @@ class ManifestScratch
 public:
     // Loopback answers in milliseconds; this only bounds a broken run.
     static const int kGenerousTimeoutMs = 20000;
+    // Only for a server that stalls on purpose: the fetch can end no other
+    // way, so a short limit keeps the suite quick without making it flaky.
+    static const int kStallTimeoutMs = 1500;
 
     // Once per test case; tls_dir holds the test certificates.
     bool start(const QString& tls_dir);
@@ -55,6 +58,11 @@ private:
 };
 
 extern const char kTestManifestPath[];
+
+// The time-out for a fetch in a row named `behaviour`: the short one for a
+// server that stalls after its headers, the generous one for every other,
+// so a busy machine never turns an answer into a time-out.
+int fetchTimeoutFor(const QString& behaviour);
 
 // Writes the whole file, making its directory first.
 bool writeWholeFile(const QString& path, const QByteArray& bytes);
