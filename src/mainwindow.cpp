@@ -41,6 +41,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     // Filled before the list is connected, so filling it is no edit.
     fillRegistrationPrefixes();
     connectUpdateTab();
+    // No airspeed limit is known until the unit's settings are read.
     memset(&user_config.vspeeds, 0, sizeof user_config.vspeeds);
     connectSettingsTab();
     QTimer::singleShot(0, this, &MainWindow::initializeDeviceConnection);

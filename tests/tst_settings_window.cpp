@@ -217,6 +217,7 @@ private slots:
 
     void editHandsOnItsIndex_data();
     void editHandsOnItsIndex();
+    void everyVoltageStepConvertsExactly();
     void updateSendsEachChangedIndexOnceInOrder();
     void updateWithNothingChangedSendsNothing();
     void updateKeepsFailedIndexForNextUpdate();
@@ -506,6 +507,19 @@ void SettingsWindowTest::editHandsOnItsIndex()
     QCOMPARE(status(), QStringLiteral("Successfully sent %1 configuration value(s) to device").arg(writes.size()));
     for (const WireValue& write : writes)
         QCOMPARE(sim::unit().settingsValue(write.index), write.value);
+}
+
+// Each tenth of a volt the boxes can hold reaches the record as itself, not
+// one less through a product just below the whole number.
+void SettingsWindowTest::everyVoltageStepConvertsExactly()
+{
+    sim::unit().setPresent(false);
+    window_ = harness::startWindow();
+    auto* box = child<QDoubleSpinBox>(*window_, "max_volt_alert_value");
+    for (uint32_t tenths = 50; tenths <= 650; tenths++) {
+        box->setValue(tenths / 10.0);
+        QCOMPARE(user_config.volt_alerts.max_volts, uint16_t(tenths));
+    }
 }
 
 void SettingsWindowTest::updateSendsEachChangedIndexOnceInOrder()
