@@ -178,7 +178,7 @@ enum TipKind {
     TIP_BOLD_FIRST = 3,
 };
 
-struct LabelSpec {
+struct ExpectedLabel {
     const char* name;
     const char* text;
     Qt::Alignment alignment;
@@ -187,7 +187,7 @@ struct LabelSpec {
     const char* rest; // the tooltip as plain text after the bold phrase
 };
 
-const LabelSpec kLabels[] = {
+const ExpectedLabel kLabels[] = {
     {"label_MinVolt_alert", "Min Volt Alert", kRightCentred, TIP_NONE, nullptr, nullptr},
     {"label_MinVolt_warn", "Min Volt Warning", kRightCentred, TIP_NONE, nullptr, nullptr},
     {"label_MaxVolt_warn", "Max Volt Warning", kRightCentred, TIP_NONE, nullptr, nullptr},
@@ -234,14 +234,14 @@ const LabelSpec kLabels[] = {
     {"label_emitter_cat_2", "Pitot Zero Point Calibration", kLeftCentred, TIP_EMPTY_RICH, nullptr, nullptr},
 };
 
-struct ButtonSpec {
+struct ExpectedButton {
     const char* name;
     const char* text;
     bool enabled;
     int points;
 };
 
-const ButtonSpec kButtons[] = {
+const ExpectedButton kButtons[] = {
     {"pushButton_load", "Load settings from EFIS", true, 10},
     {"pushButton_update", "Update Settings on EFIS", true, 10},
     {"pushButton_save", "Save settings to EFIS", true, 10},
@@ -595,7 +595,7 @@ void FormTest::labels_data()
     QTest::addColumn<int>("tip");
     QTest::addColumn<QString>("bold");
     QTest::addColumn<QString>("rest");
-    for (const LabelSpec& label : kLabels) {
+    for (const ExpectedLabel& label : kLabels) {
         QTest::newRow(label.name) << label.name << label.text << int(label.alignment) << int(label.tip)
                                   << QString::fromLatin1(label.bold) << QString::fromLatin1(label.rest);
     }
@@ -646,7 +646,7 @@ void FormTest::buttons_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<int>("points");
-    for (const ButtonSpec& button : kButtons)
+    for (const ExpectedButton& button : kButtons)
         QTest::newRow(button.name) << button.name << button.text << button.enabled << button.points;
 }
 
