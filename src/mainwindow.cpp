@@ -1,7 +1,9 @@
-// MainWindow: start-up, the connection to the unit, the devices table and
-// teardown.
+// MainWindow: start-up and the wiring of the form, the connection to the
+// unit, the devices table and teardown.
 
 #include "mainwindow.h"
+
+#include <cstring>
 
 #include <QApplication>
 #include <QDebug>
@@ -13,6 +15,7 @@
 #include "comms/comms.h"
 #include "firmware_manifest.h"
 #include "log_handler.h"
+#include "registration_prefix.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -35,7 +38,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     ui->setupUi(this);
     prepareDevicesTable();
     statusBar()->showMessage(QStringLiteral("Initializing..."));
-    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::onMainTabChanged);
+    // Filled before the list is connected, so filling it is no edit.
+    fillRegistrationPrefixes();
+    connectUpdateTab();
+    // No airspeed limit is known until the unit's settings are read.
+    memset(&user_config.vspeeds, 0, sizeof user_config.vspeeds);
+    connectSettingsTab();
     QTimer::singleShot(0, this, &MainWindow::initializeDeviceConnection);
 }
 
@@ -56,6 +64,93 @@ void MainWindow::prepareDevicesTable()
     ui->table_devices->setSelectionMode(QAbstractItemView::NoSelection);
 }
 
+void MainWindow::fillRegistrationPrefixes()
+{
+    for (const char* prefix : REGISTRATION_PREFIXES)
+        ui->comboBox_reg_prefix->addItem(QLatin1String(prefix));
+}
+
+// The file, fetch and start buttons of both uploads, and the tab change that
+// completes a pending firmware offer. The upload widgets stay disabled until
+// a file is chosen.
+void MainWindow::connectUpdateTab()
+{
+    ui->text_firmware_file->setEnabled(false);
+    ui->pushButton_start_update->setEnabled(false);
+    ui->progressBar_firmware->setEnabled(false);
+    connect(ui->pushButton_browse, &QPushButton::clicked, this, &MainWindow::onBrowseClicked);
+    connect(ui->pushButton_fetch_fw, &QPushButton::clicked, this, &MainWindow::onFetchFwClicked);
+    connect(ui->pushButton_start_update, &QPushButton::clicked, this, &MainWindow::onStartUpdateClicked);
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::onMainTabChanged);
+
+    ui->text_firmware_file_2->setEnabled(false);
+    ui->pushButton_start_airport->setEnabled(false);
+    ui->progressBar_airports->setEnabled(false);
+    connect(ui->pushButton_browse_airports, &QPushButton::clicked, this, &MainWindow::onBrowseAirportsClicked);
+    connect(ui->pushButton_fetch_apt_db, &QPushButton::clicked, this, &MainWindow::onFetchAptDbClicked);
+    connect(ui->pushButton_start_airport, &QPushButton::clicked, this, &MainWindow::onStartAirportClicked);
+}
+
+void MainWindow::connectSettingsTab()
+{
+    connect(ui->pushButton_save, &QPushButton::clicked, this, &MainWindow::onSaveClicked);
+    connect(ui->pushButton_load, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
+
+    connect(ui->color_picker_sky0, &QPushButton::clicked, this, &MainWindow::onSkyColorPickerClicked);
+    connect(ui->color_picker_sky1, &QPushButton::clicked, this, &MainWindow::onSkyColor1PickerClicked);
+    connect(ui->color_picker_ground0, &QPushButton::clicked, this, &MainWindow::onGroundColorPickerClicked);
+    connect(ui->color_picker_ground1, &QPushButton::clicked, this, &MainWindow::onGroundColor1PickerClicked);
+    connect(ui->color_picker_app_indi, &QPushButton::clicked, this, &MainWindow::onApproachIndiColorPickerClicked);
+    connect(ui->color_picker_airplane, &QPushButton::clicked, this, &MainWindow::onAirplaneColorPickerClicked);
+    connect(ui->color_picker_green, &QPushButton::clicked, this, &MainWindow::onGreenArcColorPickerClicked);
+    connect(ui->color_picker_yellow, &QPushButton::clicked, this, &MainWindow::onYellowArcColorPickerClicked);
+    connect(ui->color_picker_red, &QPushButton::clicked, this, &MainWindow::onRedArcColorPickerClicked);
+    connect(ui->color_picker_gear, &QPushButton::clicked, this, &MainWindow::onGearIndiColorPickerClicked);
+
+    connectSettingsValues();
+
+    connect(ui->pushButton_update, &QPushButton::clicked, this, &MainWindow::onUpdateClicked);
+    connect(ui->pushButton_reboot, &QPushButton::clicked, this, &MainWindow::onRebootClicked);
+}
+
+// Every value widget of the Settings tab: each edit marks its setting as
+// changed.
+void MainWindow::connectSettingsValues()
+{
+    connect(ui->comboBox_airspeed, &QComboBox::currentIndexChanged, this, &MainWindow::onUnitsChanged);
+    connect(ui->comboBox_altitude, &QComboBox::currentIndexChanged, this, &MainWindow::onUnitsChanged);
+    connect(ui->comboBox_temp, &QComboBox::currentIndexChanged, this, &MainWindow::onUnitsChanged);
+    connect(ui->comboBox_pressure, &QComboBox::currentIndexChanged, this, &MainWindow::onUnitsChanged);
+
+    connect(ui->spinBox_vmin, &QSpinBox::valueChanged, this, &MainWindow::onVminChanged);
+    connect(ui->spinBox_vs0, &QSpinBox::valueChanged, this, &MainWindow::onVs0Changed);
+    connect(ui->spinBox_vs1, &QSpinBox::valueChanged, this, &MainWindow::onVs1Changed);
+    connect(ui->spinBox_vfe, &QSpinBox::valueChanged, this, &MainWindow::onVfeChanged);
+    connect(ui->spinBox_vn0, &QSpinBox::valueChanged, this, &MainWindow::onVn0Changed);
+    connect(ui->spinBox_vne, &QSpinBox::valueChanged, this, &MainWindow::onVneChanged);
+    connect(ui->spinBox_vref, &QSpinBox::valueChanged, this, &MainWindow::onVrefChanged);
+    connect(ui->spinBox_vlo, &QSpinBox::valueChanged, this, &MainWindow::onVloChanged);
+
+    connect(ui->min_volt_warn_value, &QDoubleSpinBox::valueChanged, this, &MainWindow::onMinVoltChanged);
+    connect(ui->max_volt_warn_value, &QDoubleSpinBox::valueChanged, this, &MainWindow::onMaxVoltChanged);
+    connect(ui->min_volt_alert_value, &QDoubleSpinBox::valueChanged, this, &MainWindow::onMinVoltAlertChanged);
+    connect(ui->max_volt_alert_value, &QDoubleSpinBox::valueChanged, this, &MainWindow::onMaxVoltAlertChanged);
+
+    connect(ui->comboBox_reg_prefix, &QComboBox::currentTextChanged, this, &MainWindow::onRegistrationChanged);
+    connect(ui->text_registration_num, &QPlainTextEdit::textChanged, this, &MainWindow::onRegistrationChanged);
+    connect(ui->text_icao, &QPlainTextEdit::textChanged, this, &MainWindow::onOwnshipIcaoChanged);
+    connect(ui->comboBox_emitter_cat, &QComboBox::currentIndexChanged, this, &MainWindow::onEmitterCatChanged);
+    connect(ui->comboBox_map_view, &QComboBox::currentIndexChanged, this, &MainWindow::onMapViewChanged);
+    connect(ui->comboBox_term_res, &QComboBox::currentIndexChanged, this, &MainWindow::onTermResChanged);
+    connect(ui->radioButton_use_icao, &QRadioButton::toggled, this, &MainWindow::onIcaoAddressTypeChanged);
+    connect(ui->radioButton_rand_icao, &QRadioButton::toggled, this, &MainWindow::onIcaoAddressTypeChanged);
+
+    connect(ui->backlight_slider, &QSlider::valueChanged, this, &MainWindow::onBacklightBrightnessChanged);
+    connect(ui->text_bg_alpha_slider, &QSlider::valueChanged, this, &MainWindow::onTextBgAlphaChanged);
+    connect(ui->roll_corr_spinbox, &QDoubleSpinBox::valueChanged, this, &MainWindow::onRollCorrectionChanged);
+    connect(ui->pitch_corr_spinbox, &QDoubleSpinBox::valueChanged, this, &MainWindow::onPitchCorrectionChanged);
+}
+
 void MainWindow::initializeDeviceConnection()
 {
     statusBar()->showMessage(tr("Connecting..."));
@@ -72,6 +167,7 @@ void MainWindow::initializeDeviceConnection()
     statusBar()->showMessage(comms->getActiveInterface() == CAN_FD ? tr("Connected via CAN FD")
                                                                    : tr("Connected via USB HID"));
     refreshDevicesTable();
+    loadConfigFromDevice();
 }
 
 void MainWindow::onMainTabChanged(int /*index*/)

@@ -1,13 +1,35 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <set>
+
 #include <QMainWindow>
 #include <QString>
 
+#include "EFIS_shared/settings_types.h"
+
 class CommsManager;
+class QDoubleSpinBox;
+class QPushButton;
+class QSpinBox;
 class QTableWidgetItem;
 QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
 QT_END_NAMESPACE
+
+// The working copy of the unit's settings and what the last load learnt of
+// the unit's own record.
+extern Settings_t user_config;
+extern uint32_t mem_version;        // settings layout version last read from the unit
+extern uint32_t user_config_sizeof; // size of the record in bytes
+extern uint32_t user_config_chk;    // checksum the unit reported at the last load
+
+// Has the unit store the settings it holds, announcing the checksum the host
+// computed over its own copy. The unit erases its settings area first and
+// says so with a flash acknowledgement, then acknowledges the command.
+// 0 on success, -1 on failure.
+int store_settings(CommsManager* comms, uint32_t crc);
 
 class MainWindow : public QMainWindow
 {
@@ -17,16 +39,131 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Called once after connecting, and by the load button.
+    void loadConfigFromDevice();
+    // Changes one value and sends it at once.
+    void updateConfigValueAndSend(settings_struct_index index, uint32_t value);
+    // Shows the reboot notice, sends the reboot request and asks the
+    // application to quit; false, with the program left running, when the
+    // request could not be sent.
+    bool sendDeviceReboot();
+
 private slots:
+    void onSaveClicked();
+    void onLoadClicked();
+    void onBrowseClicked();
+    void onFetchFwClicked();
+    void onStartUpdateClicked();
+    void onBrowseAirportsClicked();
+    void onFetchAptDbClicked();
+    void onStartAirportClicked();
+    void onSkyColorPickerClicked();
+    void onSkyColor1PickerClicked();
+    void onGroundColorPickerClicked();
+    void onGroundColor1PickerClicked();
+    void onApproachIndiColorPickerClicked();
+    void onAirplaneColorPickerClicked();
+    void onGreenArcColorPickerClicked();
+    void onYellowArcColorPickerClicked();
+    void onRedArcColorPickerClicked();
+    void onGearIndiColorPickerClicked();
+    void onUnitsChanged();
+    void onVminChanged(int value);
+    void onVs0Changed(int value);
+    void onVs1Changed(int value);
+    void onVfeChanged(int value);
+    void onVn0Changed(int value);
+    void onVneChanged(int value);
+    void onVrefChanged(int value);
+    void onVloChanged(int value);
+    void onMinVoltChanged(double value);
+    void onMaxVoltChanged(double value);
+    void onMinVoltAlertChanged(double value);
+    void onMaxVoltAlertChanged(double value);
+    void onRegistrationChanged();
+    void onSkyColor0Changed();
+    void onSkyColor1Changed();
+    void onGroundColor0Changed();
+    void onGroundColor1Changed();
+    void onApproachIndiColorChanged();
+    void onAirplaneColorChanged();
+    void onGreenArcColorChanged();
+    void onYellowArcColorChanged();
+    void onRedArcColorChanged();
+    void onGearIndiColorChanged();
+    void onBacklightBrightnessChanged(int value);
+    void onTextBgAlphaChanged(int value);
+    void onRollCorrectionChanged(double value);
+    void onPitchCorrectionChanged(double value);
+    void onOwnshipIcaoChanged();
+    void onEmitterCatChanged(int index);
+    void onMapViewChanged(int index);
+    void onTermResChanged(int index);
+    void onIcaoAddressTypeChanged();
+    void onUpdateClicked();
+    void onRebootClicked();
     void onMainTabChanged(int index);
 
 private:
+    struct VoltageField {
+        QDoubleSpinBox* box;
+        settings_struct_index index;
+    };
+    typedef std::array<uint8_t, SETTINGS_REGISTRATION_LEN> RegistrationBytes;
+
+    // ---- Start-up, devices table (mainwindow.cpp) ----
     void prepareDevicesTable();
+    void fillRegistrationPrefixes();
+    void connectUpdateTab();
+    void connectSettingsTab();
+    void connectSettingsValues();
     void initializeDeviceConnection();
     void refreshDevicesTable();
     QString deviceDisplayName() const;
     void setDeviceCell(int column, const QString& text, bool centred);
 
+    // ---- Configuration transfer (mainwindow_settings.cpp) ----
+    bool linkFreeForWindow();
+    bool linkConnected() const;
+    bool readHeaderWord(settings_struct_index index, uint32_t* value);
+    bool readSettingsHeader();
+    bool readSettingsValues();
+    void compareChecksumWithUnit();
+    bool stampRecordForStore();
+    void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+
+    // ---- Settings tab (mainwindow_settings_tab.cpp) ----
+    void updateUIFromConfig();
+    void updateConfigFromUI();
+    QList<QWidget*> settingsInputWidgets() const;
+    void setSettingsSignalsBlocked(bool blocked);
+    void showUnits();
+    void showSpeedsAndVoltages();
+    void showDisplayValues();
+    void showBusValues();
+    uint32_t unitsFromWidgets();
+    std::array<QSpinBox*, 8> vspeedBoxes() const;
+    std::array<VoltageField, 4> voltageFields() const;
+
+    // ---- Colour pickers (mainwindow_colours.cpp) ----
+    void showColours();
+    void storeColoursFromWidgets();
+    QPushButton* colourButton(settings_struct_index index) const;
+    bool pickColour(settings_struct_index index);
+    void handOnColour(settings_struct_index index);
+    bool colourFromButton(settings_struct_index index, uint32_t* value) const;
+
+    // ---- Aircraft identity (mainwindow_identity.cpp) ----
+    void showRegistration();
+    void showIdentity();
+    void selectRegistration(int prefixPosition, const QString& number);
+    RegistrationBytes registrationFromWidgets() const;
+    static std::array<uint32_t, 3> registrationWords(const RegistrationBytes& bytes);
+    uint32_t ownshipIcaoFromIcaoField() const;
+    uint32_t icaoAddressTypeFromWidgets() const;
+
     Ui_MainWindow* ui;
     CommsManager* comms;
+    // Indices changed since the last load or save, in ascending order.
+    std::set<settings_struct_index> changed_values;
 };

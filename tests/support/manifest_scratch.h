@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "firmware_manifest.h"
+#include "scratch_home.h"
+#include "test_http_server.h"
+
+// Everything a manifest or package test needs around the module: a scratch
+// home (so the per-user cache is scratch space), trust in the test authority,
+// an HTTPS server with a trusted certificate, one with an untrusted
+// certificate and a plain HTTP one, all on 127.0.0.1, a scratch program
+// directory and working directory, and the sources that point the module at
+// them instead of the program's fixed ones.
+class ManifestScratch
+{
+public:
+    // Loopback answers in milliseconds; this only bounds a broken run.
+    static const int kGenerousTimeoutMs = 20000;
+    // Only for a server that stalls on purpose: the fetch can end no other
+    // way, so a short limit keeps the suite quick without making it flaky.
+    static const int kStallTimeoutMs = 1500;
+
+    // Once per test case; tls_dir holds the test certificates.
+    bool start(const QString& tls_dir);
+    // Before each test: no answers, no requests, no memory copy, an empty
+    // cache, fresh program and working directories (the latter made current).
+    bool reset();
+    // After each test: the working directory the test case started in.
+    void leave();
+
+    ManifestSources sources(int timeout_ms = kGenerousTimeoutMs);
+
+    TestHttpServer& server() { return *server_; }
+    TestHttpServer& untrustedServer() { return *untrusted_server_; }
+    TestHttpServer& plainServer() { return *plain_server_; }
+    QByteArray& memoryCopy() { return memory_copy_; }
+    QString homePath() const { return home_->path(); }
+    QString applicationDir() const { return application_dir_; }
+    QString scratchPath(const QString& relative) const { return scratch_->filePath(relative); }
+
+    // The address the sources fetch the manifest from; the trusted server's by default.
+    QString manifest_url;
+
+private:
+    std::unique_ptr<ScratchHome> home_;
+    std::unique_ptr<TestHttpServer> server_;
+    std::unique_ptr<TestHttpServer> untrusted_server_;
+    std::unique_ptr<TestHttpServer> plain_server_;
+    std::unique_ptr<QTemporaryDir> scratch_;
+    QString application_dir_;
+    QString original_working_dir_;
+    QByteArray memory_copy_;
+};
+
+extern const char kTestManifestPath[];
+
+// The time-out for a fetch in a row named `behaviour`: the short one for a
+// server that stalls after its headers, the generous one for every other,
+// so a busy machine never turns an answer into a time-out.
+int fetchTimeoutFor(const QString& behaviour);
+
+// Writes the whole file, making its directory first.
+bool writeWholeFile(const QString& path, const QByteArray& bytes);
+// The whole file, or "<missing>" when it cannot be read.
+QByteArray readWholeFile(const QString& path);
+// The cached manifest inside the per-user cache.
+QString cachedManifestFile();

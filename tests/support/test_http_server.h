@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+
+// How the server ends one answer.
+enum class ResponseEnding {
+    Complete,          // headers and the whole body
+    StallAfterHeaders, // headers announcing the body, then silence with the connection open
+    CloseMidBody,      // headers announcing the body, half of it, then the connection closed
+};
+
+// What the server answers for one path.
+struct TestHttpResponse {
+    int status = 200;
+    QByteArray reason = "OK";
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> extra_headers;
+    ResponseEnding ending = ResponseEnding::Complete;
+};
+
+// One request as it arrived; header names are kept as the client wrote them.
+struct TestHttpRequest {
+    QByteArray method;
+    QByteArray path;
+    QList<QPair<QByteArray, QByteArray>> headers;
+
+    QByteArray header(const QByteArray& name) const;
+};
+
+// A small HTTP/1.1 server on 127.0.0.1 for the tests' own process, over TLS
+// with a test certificate or in plain text. It runs on the thread that made
+// it, so a nested event loop of the code under test serves it. Paths without
+// an answer get 404.
+class TestHttpServer : public QObject
+{
+    Q_OBJECT
+public:
+    // Plain HTTP.
+    TestHttpServer();
+    // HTTPS with the PEM certificate and key at these paths.
+    TestHttpServer(const QString& certificate_path, const QString& key_path);
+    ~TestHttpServer() override;
+
+    bool listen();
+    // "https://127.0.0.1:<port><path>" (or http for a plain server).
+    QString url(const QString& path) const;
+
+    void setResponse(const QString& path, const TestHttpResponse& response);
+    void serve(const QString& path, const QByteArray& body);
+    void answerStatus(const QString& path, int status, const QByteArray& reason);
+    void redirect(const QString& path, const QString& location);
+    // Forgets every answer and every recorded request.
+    void clear();
+
+    QList<TestHttpRequest> requests() const;
+    int requestCount(const QString& path) const;
+
+private:
+    void acceptConnections();
+    void readRequests(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const TestHttpRequest& request);
+
+    std::unique_ptr<QTcpServer> server_;
+    bool encrypted_;
+    QHash<QString, TestHttpResponse> responses_;
+    QHash<QTcpSocket*, QByteArray> pending_input_;
+    QList<TestHttpRequest> requests_;
+};
+
+// Adds the certificate authority in this PEM file to the default TLS
+// configuration, so every connection made afterwards trusts what it issued.
+bool trustCertificateAuthority(const QString& ca_path);
