@@ -1,7 +1,11 @@
-// The window with the unit on CAN FD: in this process, and as the simulated
-// program that a newcomer starts with EFIS_SIM_LINK=canfd.
+// The window with the unit on CAN FD: connecting, then a configuration load,
+// update and save through its buttons, on a quiet bus and on a busy one; and
+// the simulated program that a newcomer starts with EFIS_SIM_LINK=canfd.
 
 #include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -11,11 +15,15 @@
 #include "comms/comms.h"
 #include "mainwindow.h"
 #include "simulated_unit.h"
+#include "window_harness.h"
 
 namespace {
 
 // Generous: a sanitizer build on a shared machine starts slowly.
 const int kStartUpMs = 60000;
+const int kBusyBusPeriodMs = 1;
+const int kBusyBusMinimumFrames = 10;
+const char* const kSavedStatus = "Configuration saved to EEPROM successfully";
 
 const QStringList kConnectionOverCanFd = {
     "Attempting to connect to USB HID device 0x16D0:0x14C7",
@@ -56,7 +64,8 @@ private slots:
     void init();
     void cleanup();
 
-    void windowConnectsViaCanFd();
+    void windowConfiguresUnitOverCanFd_data();
+    void windowConfiguresUnitOverCanFd();
     void simulatedProgramPresentsUnitOnCanFd();
 };
 
@@ -79,15 +88,45 @@ void TestCanfdWindow::cleanup()
     sim::can_node().reset();
 }
 
-void TestCanfdWindow::windowConnectsViaCanFd()
+void TestCanfdWindow::windowConfiguresUnitOverCanFd_data()
 {
-    MainWindow window;
-    QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), QString("Connected via CAN FD"), kStartUpMs);
-    auto* devices = window.findChild<QTableWidget*>("table_devices");
-    QVERIFY(devices != nullptr);
+    QTest::addColumn<int>("busTrafficMs");
+    QTest::newRow("quiet bus") << 0;
+    QTest::newRow("other nodes every millisecond") << kBusyBusPeriodMs;
+}
+
+void TestCanfdWindow::windowConfiguresUnitOverCanFd()
+{
+    QFETCH(int, busTrafficMs);
+    sim::can_node().setBusTraffic(busTrafficMs);
+
+    // Connected, then the settings loaded at start-up.
+    std::unique_ptr<MainWindow> window = harness::startWindow();
+    QSignalSpy statuses(window->statusBar(), &QStatusBar::messageChanged);
+    QVERIFY(harness::waitForStatus(*window, harness::kLoadedStatus));
+    QVERIFY(statuses.contains(QVariantList{QString("Connected via CAN FD")}));
+    auto* devices = harness::child<QTableWidget>(*window, "table_devices");
     QCOMPARE(devices->rowCount(), 1);
     QCOMPARE(devices->item(0, 1)->text(), QString("0xAE020457"));
     QCOMPARE(devices->item(0, 2)->text(), QString("1.3.0"));
+
+    // Update, save, and the saved value back after the unit restarts.
+    harness::child<QSpinBox>(*window, "spinBox_vne")->setValue(201);
+    harness::child<QPushButton>(*window, "pushButton_update")->click();
+    QCOMPARE(harness::statusText(*window), QString("Successfully sent 1 configuration value(s) to device"));
+    QCOMPARE(sim::unit().settingsValue(VNE_INDEX), 201u);
+    harness::child<QPushButton>(*window, "pushButton_save")->click();
+    QCOMPARE(harness::statusText(*window), QString(kSavedStatus));
+    QCOMPARE(sim::unit().storeCount(), 1);
+    QVERIFY(sim::unit().lastStoreChecksumMatched());
+
+    sim::unit().powerCycle();
+    harness::child<QSpinBox>(*window, "spinBox_vne")->setValue(150);
+    harness::child<QPushButton>(*window, "pushButton_load")->click();
+    QCOMPARE(harness::statusText(*window), QString(harness::kLoadedStatus));
+    QCOMPARE(harness::child<QSpinBox>(*window, "spinBox_vne")->value(), 201);
+    if (busTrafficMs > 0)
+        QVERIFY(sim::can_node().otherNodeFramesDelivered() >= kBusyBusMinimumFrames);
 }
 
 void TestCanfdWindow::simulatedProgramPresentsUnitOnCanFd()
