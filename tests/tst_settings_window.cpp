@@ -777,8 +777,7 @@ void SettingsWindowTest::saveShowsAndStoresClampedValue()
 void SettingsWindowTest::saveStopsWhenVersionUnreadable()
 {
     QVERIFY(startWindow());
-    const int startUpReads = 40;
-    sim::unit().addFault({0x370, startUpReads, 1, sim::FAULT_NO_REPLY, 0, -1});
+    sim::unit().addFault({0x370, 0, 1, sim::FAULT_NO_REPLY, 0, -1});
     OutputCapture err(stderr);
     click("pushButton_save");
     QCOMPARE(status(), QStringLiteral("Error: Failed to read memory version from device"));
