@@ -7,8 +7,12 @@
 #include <QStatusBar>
 #include <QTableWidget>
 
+#include <memory>
+
 #include "comms/comms.h"
 #include "mainwindow.h"
+#include "output_capture.h"
+#include "scratch_home.h"
 #include "simulated_unit.h"
 
 namespace {
@@ -41,11 +45,16 @@ private slots:
     void cellsAreCentredAndReadOnly();
     void noUnitLeavesTableEmpty();
     void silentUnitLeavesTableEmpty();
+
+private:
+    std::unique_ptr<ScratchHome> home;
 };
 
 void TestDevicesTable::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
+    // No manifest anywhere: an empty home, and the server out of reach.
+    home.reset(new ScratchHome());
+    QVERIFY(home->isValid());
 }
 
 void TestDevicesTable::init()
@@ -57,7 +66,10 @@ void TestDevicesTable::init()
 
 void TestDevicesTable::startsWithEmptyTableAndInitializing()
 {
+    OutputCapture err(stderr);
     MainWindow window;
+    const QStringList prefetchLines = err.lines().filter(QRegularExpression("^Debug: Downloads manifest prefetch at launch failed: .+ \\(.*mainwindow.cpp:"));
+    QVERIFY2(prefetchLines.size() == 1, qPrintable(err.text()));
     QCOMPARE(devices_table(window)->rowCount(), 0);
     QCOMPARE(status_text(window), QString("Initializing..."));
     QCOMPARE(window.windowTitle(), QString("Corvane EFIS Config"));
