@@ -168,6 +168,6 @@ private:
     // Firmware rows of the downloads manifest, loaded when the devices table first needs them.
     QVector<FirmwareManifestEntry> firmwareManifestEntries;
     CommsManager* comms;
-    // Indices changed since the last load or save, in ascending order.
+    // Indices changed since the last load and not yet sent, in ascending order.
     std::set<settings_struct_index> changed_values;
 };
