@@ -41,6 +41,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     // Filled before the list is connected, so filling it is no edit.
     fillRegistrationPrefixes();
     connectUpdateTab();
+    prefetchManifest();
     // No airspeed limit is known until the unit's settings are read.
     memset(&user_config.vspeeds, 0, sizeof user_config.vspeeds);
     connectSettingsTab();
@@ -151,6 +152,14 @@ void MainWindow::connectSettingsValues()
     connect(ui->pitch_corr_spinbox, &QDoubleSpinBox::valueChanged, this, &MainWindow::onPitchCorrectionChanged);
 }
 
+// Start-up goes on without a manifest; the devices table then says "Unknown".
+void MainWindow::prefetchManifest()
+{
+    QString error;
+    if (!prefetchDownloadsManifest(&error))
+        qDebug().noquote() << "Downloads manifest prefetch at launch failed:" << error;
+}
+
 void MainWindow::initializeDeviceConnection()
 {
     statusBar()->showMessage(tr("Connecting..."));
@@ -168,13 +177,15 @@ void MainWindow::initializeDeviceConnection()
                                                                    : tr("Connected via USB HID"));
     refreshDevicesTable();
     loadConfigFromDevice();
+    // The manifest may have been loaded meanwhile.
+    refreshDevicesTable();
 }
 
 void MainWindow::onMainTabChanged(int /*index*/)
 {
 }
 
-QString MainWindow::deviceDisplayName() const
+QString MainWindow::deviceTypeName() const
 {
     const DeviceType_t type = get_device_type(device_serial);
     switch (type) {
@@ -204,9 +215,19 @@ void MainWindow::refreshDevicesTable()
     if (comms == nullptr || !comms->isConnected() || device_serial == 0xFFFFFFFF)
         return;
 
-    const QString updateText = tr("Unknown");
+    QString deviceName;
+    QString updateText = tr("Unknown");
+    if (firmwareManifestEntries.isEmpty())
+        loadFirmwareManifestForDevice(nullptr, &firmwareManifestEntries);
+    if (const FirmwareManifestEntry* entry = findFirmwareManifestEntry(firmwareManifestEntries, device_serial)) {
+        deviceName = entry->display_name.isEmpty() ? entry->device_type : entry->display_name;
+        updateText = deviceFirmwareOlderThanManifest(fw, *entry) ? tr("Yes") : tr("No");
+    }
+    if (deviceName.isEmpty())
+        deviceName = deviceTypeName();
+
     ui->table_devices->setRowCount(1);
-    setDeviceCell(COLUMN_DEVICE, deviceDisplayName(), false);
+    setDeviceCell(COLUMN_DEVICE, deviceName, false);
     setDeviceCell(COLUMN_SERIAL, QStringLiteral("0x") + QStringLiteral("%1").arg(device_serial, 8, 16, QLatin1Char('0')).toUpper(), true);
     setDeviceCell(COLUMN_FIRMWARE, firmwareVersionToString(fw), true);
     setDeviceCell(COLUMN_UPDATE, updateText, true);

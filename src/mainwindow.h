@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "EFIS_shared/settings_types.h"
+#include "firmware_manifest.h"
 
 class CommsManager;
 class QDoubleSpinBox;
@@ -119,7 +120,8 @@ private:
     void connectSettingsValues();
     void initializeDeviceConnection();
     void refreshDevicesTable();
-    QString deviceDisplayName() const;
+    void prefetchManifest();
+    QString deviceTypeName() const;
     void setDeviceCell(int column, const QString& text, bool centred);
 
     // ---- Configuration transfer (mainwindow_settings.cpp) ----
@@ -163,7 +165,9 @@ private:
     uint32_t icaoAddressTypeFromWidgets() const;
 
     Ui_MainWindow* ui;
+    // Firmware rows of the downloads manifest, loaded when the devices table first needs them.
+    QVector<FirmwareManifestEntry> firmwareManifestEntries;
     CommsManager* comms;
-    // Indices changed since the last load or save, in ascending order.
+    // Indices changed since the last load and not yet sent, in ascending order.
     std::set<settings_struct_index> changed_values;
 };

@@ -268,7 +268,8 @@ void MainWindow::onSaveClicked()
         statusBar()->showMessage(QStringLiteral("Error: Failed to store configuration to EEPROM"));
         return;
     }
-    changed_values.clear();
+    // The store sends no values: edits not yet sent by an update stay pending,
+    // so the next update still carries them to the unit.
     updateUIFromConfig();
     statusBar()->showMessage(QStringLiteral("Configuration saved to EEPROM successfully"));
 }

@@ -724,6 +724,11 @@ void SettingsWindowTest::saveCoversEditNotYetSent()
     QCOMPARE(storeChecksumSent(), storeChecksumOf(expected));
     QVERIFY(!sim::unit().lastStoreChecksumMatched());
     QVERIFY(harness::framesWithId(0x390).empty());
+
+    // The edit the save did not send is still pending: the next update sends it.
+    click("pushButton_update");
+    QCOMPARE(status(), QStringLiteral("Successfully sent 1 configuration value(s) to device"));
+    QCOMPARE(sim::unit().settingsValue(VNE_INDEX), 180u);
 }
 
 void SettingsWindowTest::saveShowsAndStoresClampedValue_data()
@@ -777,8 +782,7 @@ void SettingsWindowTest::saveShowsAndStoresClampedValue()
 void SettingsWindowTest::saveStopsWhenVersionUnreadable()
 {
     QVERIFY(startWindow());
-    const int startUpReads = 40;
-    sim::unit().addFault({0x370, startUpReads, 1, sim::FAULT_NO_REPLY, 0, -1});
+    sim::unit().addFault({0x370, 0, 1, sim::FAULT_NO_REPLY, 0, -1});
     OutputCapture err(stderr);
     click("pushButton_save");
     QCOMPARE(status(), QStringLiteral("Error: Failed to read memory version from device"));
