@@ -11,9 +11,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 #include "can_standin.h"
 #include "comms/comms.h"
 #include "mainwindow.h"
+#include "scratch_home.h"
 #include "simulated_unit.h"
 #include "window_harness.h"
 
@@ -67,11 +70,16 @@ private slots:
     void windowConfiguresUnitOverCanFd_data();
     void windowConfiguresUnitOverCanFd();
     void simulatedProgramPresentsUnitOnCanFd();
+
+private:
+    std::unique_ptr<ScratchHome> home;
 };
 
 void TestCanfdWindow::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
+    // The window caches the downloads manifest; it does so in scratch space.
+    home = std::make_unique<ScratchHome>();
+    QVERIFY(home->isValid());
 }
 
 void TestCanfdWindow::init()
