@@ -4,7 +4,6 @@
 
 #include "firmware_ops/firmware_ops.h"
 #include "flash_test_support.h"
-#include "output_capture.h"
 
 namespace {
 
@@ -84,15 +83,13 @@ void TestFlashOps::eraseRequest_data()
     QTest::addColumn<uint32_t>("erasedFrom");
     QTest::addColumn<uint32_t>("erasedLength");
 
-    QTest::newRow("block 833") << uint32_t(OP_BLOCK_ERASE) << 833
-                               << hostReport(0x430, 3, bytes({0xBE, 0x41, 0x03}))
+    QTest::newRow("block 833") << uint32_t(OP_BLOCK_ERASE) << 833 << hostReport(0x430, 3, bytes({0xBE, 0x41, 0x03}))
                                << "mx25_erase: Successfully sent erase command (op_type=0xBE, block/sector=833)"
                                << "mx25_erase: Erase completed successfully (address=0x03410000)" << 0x03410000u
                                << 0x10000u;
     QTest::newRow("sector 5") << uint32_t(OP_SECTOR_ERASE) << 5 << hostReport(0x430, 3, bytes({0xAE, 0x05, 0x00}))
                               << "mx25_erase: Successfully sent erase command (op_type=0xAE, block/sector=5)"
-                              << "mx25_erase: Erase completed successfully (address=0x00005000)" << 0x5000u
-                              << 0x1000u;
+                              << "mx25_erase: Erase completed successfully (address=0x00005000)" << 0x5000u << 0x1000u;
     QTest::newRow("chip") << uint32_t(OP_CHIP_ERASE) << 0 << hostReport(0x430, 3, bytes({0xCE, 0x00, 0x00}))
                           << "mx25_erase: Successfully sent erase command (op_type=0xCE, block/sector=0)"
                           << "mx25_erase: Erase completed successfully (address=0x00000000)" << 0u
@@ -118,12 +115,13 @@ void TestFlashOps::eraseRequest()
         preloadFlash(erasedEnd, kOldContents);
 
     QStringList progress;
-    OutputCapture out;
-    QVERIFY(mx25_erase(comms_.get(), FlashOpType(op), uint16_t(number), recordProgress, &progress, 4, 9));
+    bool done = false;
+    const QStringList lines = printedLines(
+        [&] { done = mx25_erase(comms_.get(), FlashOpType(op), uint16_t(number), recordProgress, &progress, 4, 9); });
+    QVERIFY(done);
 
     QCOMPARE(receivedReports(), QVector<QByteArray>{report});
-    QCOMPARE(out.lines(), QStringList({sentLine, "mx25_erase: ACK received, erase command acknowledged",
-                                       completedLine}));
+    QCOMPARE(lines, QStringList({sentLine, "mx25_erase: ACK received, erase command acknowledged", completedLine}));
     QCOMPARE(progress, QStringList{"erase 5/9"});
     QCOMPARE(flashBytes(erasedFrom, 16), QByteArray(16, '\xFF'));
     QCOMPARE(flashBytes(erasedEnd - 16, 16), QByteArray(16, '\xFF'));
@@ -151,9 +149,8 @@ void TestFlashOps::eraseFailure_data()
     QTest::newRow("wrong address") << fault(0x430, sim::FAULT_WRONG_ADDRESS, 1)
                                    << QStringList{"mx25_erase: ACK received, erase command acknowledged",
                                                   "mx25_erase: Address mismatch (expected=0x03410000, got=0x03411000)"};
-    QTest::newRow("unit vanishes") << fault(0x430, sim::FAULT_VANISH)
-                                   << QStringList{"Error reading ACK from device.",
-                                                  "mx25_erase: ACK validation failed"};
+    QTest::newRow("unit vanishes") << fault(
+        0x430, sim::FAULT_VANISH) << QStringList{"Error reading ACK from device.", "mx25_erase: ACK validation failed"};
 }
 
 void TestFlashOps::eraseFailure()
@@ -163,10 +160,11 @@ void TestFlashOps::eraseFailure()
     sim::unit().addFault(rule);
 
     QStringList progress;
-    OutputCapture out;
-    QVERIFY(!mx25_erase(comms_.get(), OP_BLOCK_ERASE, 833, recordProgress, &progress, 0, 1));
+    bool done = false;
+    const QStringList lines =
+        printedLines([&] { done = mx25_erase(comms_.get(), OP_BLOCK_ERASE, 833, recordProgress, &progress, 0, 1); });
+    QVERIFY(!done);
 
-    const QStringList lines = out.lines();
     QCOMPARE(lines.mid(lines.size() - closingLines.size()), closingLines);
     QVERIFY(progress.isEmpty());
 }
@@ -175,19 +173,22 @@ void TestFlashOps::chipEraseAcceptsAnyAddress()
 {
     sim::unit().addFault(fault(0x430, sim::FAULT_WRONG_ADDRESS, 1));
     QStringList progress;
-    OutputCapture out;
-    QVERIFY(mx25_erase(comms_.get(), OP_CHIP_ERASE, 0, recordProgress, &progress, 0, 1));
-    QCOMPARE(out.lines().last(), QStringLiteral("mx25_erase: Erase completed successfully (address=0x00001000)"));
+    bool done = false;
+    const QStringList lines =
+        printedLines([&] { done = mx25_erase(comms_.get(), OP_CHIP_ERASE, 0, recordProgress, &progress, 0, 1); });
+    QVERIFY(done);
+    QCOMPARE(lines.last(), QStringLiteral("mx25_erase: Erase completed successfully (address=0x00001000)"));
     QCOMPARE(progress, QStringList{"erase 1/1"});
 }
 
 void TestFlashOps::setAddress()
 {
-    OutputCapture out;
-    QVERIFY(set_mx25_addr(comms_.get(), 0x03400000));
+    bool done = false;
+    const QStringList lines = printedLines([&] { done = set_mx25_addr(comms_.get(), 0x03400000); });
+    QVERIFY(done);
     QCOMPARE(receivedReports(), QVector<QByteArray>{hostReport(0x440, 4, bytes({0x00, 0x00, 0x40, 0x03}))});
-    QCOMPARE(out.lines(), QStringList({"set_mx25_addr: Successfully sent address (0x03400000)",
-                                       "set_mx25_addr: Address set successfully (0x03400000)"}));
+    QCOMPARE(lines, QStringList({"set_mx25_addr: Successfully sent address (0x03400000)",
+                                 "set_mx25_addr: Address set successfully (0x03400000)"}));
     QCOMPARE(sim::unit().flash().writeAddress(), 0x03400000u);
 }
 
@@ -212,9 +213,10 @@ void TestFlashOps::setAddressFailure()
     QFETCH(QString, closingLine);
     sim::unit().addFault(rule);
 
-    OutputCapture out;
-    QVERIFY(!set_mx25_addr(comms_.get(), address));
-    QCOMPARE(out.lines().last(), closingLine);
+    bool done = false;
+    const QStringList lines = printedLines([&] { done = set_mx25_addr(comms_.get(), address); });
+    QVERIFY(!done);
+    QCOMPARE(lines.last(), closingLine);
 }
 
 void TestFlashOps::partitionAnswer_data()
@@ -246,11 +248,12 @@ void TestFlashOps::partitionAnswer()
     QFETCH(QString, closingLine);
     sim::unit().flash().setPartitionAnswer(answer);
 
-    OutputCapture out;
-    QCOMPARE(uint32_t(get_mx25_partition(comms_.get())), result);
+    mx25_partition partition = partition_none;
+    const QStringList lines = printedLines([&] { partition = get_mx25_partition(comms_.get()); });
+    QCOMPARE(uint32_t(partition), result);
     QCOMPARE(receivedReports(), QVector<QByteArray>{hostReport(0x730, 0)});
-    QCOMPARE(out.lines(), QStringList({"get_mx25_partition: Sending command - CAN_ID=0x00000730, msg_len=0x00",
-                                       "get_mx25_partition: Successfully sent get partition command", closingLine}));
+    QCOMPARE(lines, QStringList({"get_mx25_partition: Sending command - CAN_ID=0x00000730, msg_len=0x00",
+                                 "get_mx25_partition: Successfully sent get partition command", closingLine}));
 }
 
 void TestFlashOps::partitionQueryFailure_data()
@@ -269,8 +272,7 @@ void TestFlashOps::partitionQueryFailure_data()
         << fault(0x730, sim::FAULT_WRONG_LENGTH_CODE, 1, 8)
         << QStringList{"get_mx25_partition: Unexpected response (can_ID=0x000000F0, msg_len=0x08, expected MX25 ACK "
                        "len 6)"};
-    QTest::newRow("answer NACK") << fault(0x730, sim::FAULT_NACK, 1)
-                                 << QStringList{"get_mx25_partition: MX25 NACK"};
+    QTest::newRow("answer NACK") << fault(0x730, sim::FAULT_NACK, 1) << QStringList{"get_mx25_partition: MX25 NACK"};
     QTest::newRow("answer bad status") << fault(0x730, sim::FAULT_BAD_STATUS, 1)
                                        << QStringList{"get_mx25_partition: invalid MX25 status byte 7 (expected 0 or "
                                                       "1)"};
@@ -288,24 +290,28 @@ void TestFlashOps::partitionQueryFailure()
     QFETCH(QStringList, closingLines);
     sim::unit().addFault(rule);
 
-    OutputCapture out;
-    QCOMPARE(get_mx25_partition(comms_.get()), partition_none);
-    const QStringList lines = out.lines();
+    mx25_partition partition = partition_1;
+    const QStringList lines = printedLines([&] { partition = get_mx25_partition(comms_.get()); });
+    QCOMPARE(partition, partition_none);
     QCOMPARE(lines.mid(lines.size() - closingLines.size()), closingLines);
 }
 
 void TestFlashOps::unconnectedLinkSendsNothing()
 {
     CommsManager unconnected;
-    OutputCapture out;
-    QVERIFY(!mx25_erase(&unconnected, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1));
-    QVERIFY(!set_mx25_addr(&unconnected, 0));
-    QCOMPARE(get_mx25_partition(&unconnected), partition_none);
-    QVERIFY(!mx25_erase(nullptr, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1));
-    QCOMPARE(out.lines(), QStringList({"mx25_erase: CommsManager not connected",
-                                       "set_mx25_addr: CommsManager not connected",
-                                       "get_mx25_partition: CommsManager not connected",
-                                       "mx25_erase: CommsManager not connected"}));
+    bool erased = true, addressed = true, noLinkErased = true;
+    mx25_partition partition = partition_1;
+    const QStringList lines = printedLines([&] {
+        erased = mx25_erase(&unconnected, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1);
+        addressed = set_mx25_addr(&unconnected, 0);
+        partition = get_mx25_partition(&unconnected);
+        noLinkErased = mx25_erase(nullptr, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1);
+    });
+    QVERIFY(!erased && !addressed && !noLinkErased);
+    QCOMPARE(partition, partition_none);
+    QCOMPARE(lines,
+             QStringList({"mx25_erase: CommsManager not connected", "set_mx25_addr: CommsManager not connected",
+                          "get_mx25_partition: CommsManager not connected", "mx25_erase: CommsManager not connected"}));
     QVERIFY(receivedReports().isEmpty());
 }
 

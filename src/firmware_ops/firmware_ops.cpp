@@ -110,8 +110,7 @@ bool send_airport_db_op(CommsManager* comms, uint8_t op_byte)
     return false;
 }
 
-void report_progress(fw_progress_callback_t progress_cb, void* user_data, uint32_t current, uint32_t total,
-                     int phase)
+void report_progress(fw_progress_callback_t progress_cb, void* user_data, uint32_t current, uint32_t total, int phase)
 {
     if (progress_cb != nullptr)
         progress_cb(current, total, phase, user_data);
@@ -220,8 +219,8 @@ bool erase_bank_blocks(CommsManager* comms, const FirmwareBank& bank, uint32_t b
                        fw_progress_callback_t progress_cb, void* user_data)
 {
     for (uint32_t b = bank.first_block; b < bank.first_block + blocks; b++) {
-        if (!mx25_erase(comms, OP_BLOCK_ERASE, static_cast<uint16_t>(b), progress_cb, user_data,
-                        b - bank.first_block, blocks)) {
+        if (!mx25_erase(comms, OP_BLOCK_ERASE, static_cast<uint16_t>(b), progress_cb, user_data, b - bank.first_block,
+                        blocks)) {
             printf("send_fw: Erase of page %u failed; stopping before anything is written\n", b);
             return false;
         }
@@ -282,8 +281,7 @@ uint32_t stream_firmware_payload(CommsManager* comms, FILE* file, uint32_t encry
 
 // Everything after the checks: erase, address, header, payload.
 bool write_firmware_image(CommsManager* comms, FILE* file, const FirmwareBank& bank, const firmware_header_t& header,
-                          uint32_t blocks, uint8_t max_packet_len, fw_progress_callback_t progress_cb,
-                          void* user_data)
+                          uint32_t blocks, uint8_t max_packet_len, fw_progress_callback_t progress_cb, void* user_data)
 {
     if (!erase_bank_blocks(comms, bank, blocks, progress_cb, user_data))
         return false;
@@ -296,8 +294,8 @@ bool write_firmware_image(CommsManager* comms, FILE* file, const FirmwareBank& b
     const uint32_t bytes_sent =
         stream_firmware_payload(comms, file, encrypted_size, max_packet_len, progress_cb, user_data, &packets);
     if (bytes_sent != encrypted_size) {
-        printf("send_fw: Firmware transmission incomplete (%u/%u bytes sent, %u packets)\n", bytes_sent,
-               encrypted_size, packets);
+        printf("send_fw: Firmware transmission incomplete (%u/%u bytes sent, %u packets)\n", bytes_sent, encrypted_size,
+               packets);
         return false;
     }
     printf("send_fw: Firmware transmission completed successfully (%u bytes, %u packets)\n", bytes_sent, packets);
@@ -369,8 +367,7 @@ bool close_airport_db(CommsManager* comms)
     return true;
 }
 
-bool erase_database_blocks(CommsManager* comms, uint32_t blocks, fw_progress_callback_t progress_cb,
-                           void* user_data)
+bool erase_database_blocks(CommsManager* comms, uint32_t blocks, fw_progress_callback_t progress_cb, void* user_data)
 {
     for (uint32_t b = AIRPORT_DB_FIRST_BLOCK; b < AIRPORT_DB_FIRST_BLOCK + blocks; b++) {
         if (!mx25_erase(comms, OP_BLOCK_ERASE, static_cast<uint16_t>(b), progress_cb, user_data, b, blocks)) {
@@ -418,7 +415,8 @@ uint32_t stream_database(CommsManager* comms, FILE* file, uint32_t size, fw_prog
             break;
         }
         uint8_t op = OP_NONE;
-        if (!database_packet_done(write_packet(comms, piece, static_cast<uint8_t>(got), &op), *packets, op))
+        const PacketResult result = write_packet(comms, piece, static_cast<uint8_t>(got), &op);
+        if (!database_packet_done(result, *packets, op))
             break;
         bytes_sent += static_cast<uint32_t>(got);
         (*packets)++;
@@ -429,8 +427,7 @@ uint32_t stream_database(CommsManager* comms, FILE* file, uint32_t size, fw_prog
 }
 
 // Everything after the checks: close, erase, address, data, open.
-bool write_database(CommsManager* comms, FILE* file, uint32_t size, fw_progress_callback_t progress_cb,
-                    void* user_data)
+bool write_database(CommsManager* comms, FILE* file, uint32_t size, fw_progress_callback_t progress_cb, void* user_data)
 {
     const uint32_t blocks = static_cast<uint32_t>(blocks_for(size));
     const uint32_t start_address = AIRPORT_DB_FIRST_BLOCK << MX25_BLOCK_SHIFT;
@@ -463,8 +460,8 @@ bool write_database(CommsManager* comms, FILE* file, uint32_t size, fw_progress_
 
 // ---- External-flash primitives ------------------------------------------------------
 
-bool mx25_erase(CommsManager* comms, FlashOpType op_type, uint16_t block_or_sector,
-                fw_progress_callback_t progress_cb, void* user_data, uint32_t current_block, uint32_t total_blocks)
+bool mx25_erase(CommsManager* comms, FlashOpType op_type, uint16_t block_or_sector, fw_progress_callback_t progress_cb,
+                void* user_data, uint32_t current_block, uint32_t total_blocks)
 {
     if (!link_up(comms)) {
         printf("mx25_erase: CommsManager not connected\n");
@@ -595,8 +592,7 @@ bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t m
                                 progress_cb, user_data);
 }
 
-bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb,
-                     void* user_data)
+bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb, void* user_data)
 {
     if (!link_up(comms)) {
         printf("send_airport_db: CommsManager not connected\n");

@@ -29,9 +29,8 @@ typedef void (*fw_progress_callback_t)(uint32_t current, uint32_t total, int pha
 // Erases one block or sector (numbered in 16 bits), or the chip. On success
 // reports progress (current_block + 1 of total_blocks, the caller's position
 // in its erase run) and returns true.
-bool mx25_erase(CommsManager* comms, FlashOpType op_type, uint16_t block_or_sector,
-                fw_progress_callback_t progress_cb, void* user_data, uint32_t current_block,
-                uint32_t total_blocks);
+bool mx25_erase(CommsManager* comms, FlashOpType op_type, uint16_t block_or_sector, fw_progress_callback_t progress_cb,
+                void* user_data, uint32_t current_block, uint32_t total_blocks);
 
 // Sets the unit's write address; true when the unit confirms that address.
 bool set_mx25_addr(CommsManager* comms, uint32_t address);

@@ -12,13 +12,24 @@
 #include <memory>
 
 #include "comms/comms.h"
+#include "output_capture.h"
 #include "simulated_unit.h"
+
+// Runs action with standard output captured and returns the lines it
+// printed. The capture ends before the caller compares anything, so a
+// failing comparison still reaches the test log.
+template <typename Action> QStringList printedLines(Action action)
+{
+    OutputCapture out;
+    action();
+    return out.lines();
+}
 
 // A connection manager linked to the simulated unit over the hidapi stand-in.
 inline std::unique_ptr<CommsManager> connectToSimulatedUnit()
 {
     std::unique_ptr<CommsManager> comms(new CommsManager());
-    comms->establish_connection();
+    printedLines([&] { comms->establish_connection(); });
     return comms;
 }
 
@@ -96,8 +107,9 @@ inline void preloadFlash(uint32_t address, const QByteArray& bytes)
 // Progress reports as "erase 1/3" and "write 64/200", so a mismatch reads plainly.
 inline void recordProgress(uint32_t current, uint32_t total, int phase, void* user_data)
 {
-    const QString name = phase == 0 ? QStringLiteral("erase") : phase == 1 ? QStringLiteral("write")
-                                                                          : QStringLiteral("phase%1").arg(phase);
+    const QString name = phase == 0   ? QStringLiteral("erase")
+                         : phase == 1 ? QStringLiteral("write")
+                                      : QStringLiteral("phase%1").arg(phase);
     static_cast<QStringList*>(user_data)->append(QStringLiteral("%1 %2/%3").arg(name).arg(current).arg(total));
 }
 
