@@ -8,7 +8,13 @@
 #include <memory>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 namespace {
+
+typedef std::chrono::steady_clock Clock;
 
 // The unit needs this breather after each acknowledged write packet.
 const std::chrono::microseconds kWritePacketPause(100);
@@ -18,6 +24,15 @@ const std::chrono::microseconds kAirportPacketPause(200);
 const std::chrono::milliseconds kAirportCloseSettle(10);
 // Airport database packets are always full frames, whatever the unit's firmware.
 const uint8_t kAirportPacketLen = COMMS_MSG_DATA_LEN;
+// A sleeping thread wakes late, by its timer slack (50 us by default on
+// Linux) and by the scheduler's wake-up latency (tens of microseconds on a
+// busy machine). A pause is a minimum the unit needs, so waking late is safe,
+// but at one pause per packet it would stretch every packet's cycle by half.
+// The pause sleeps with a tight slack and spins through its last stretch.
+const std::chrono::microseconds kPauseSpinTail(40);
+#ifdef __linux__
+const unsigned long kTransferTimerSlackNs = 1;
+#endif
 
 struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }
@@ -29,12 +44,51 @@ struct FirmwareBank {
     const char* name;
 };
 
+// What every step of an upload works with.
+struct Upload {
+    CommsManager* comms;
+    FILE* file;
+    uint8_t packet_len;
+    fw_progress_callback_t progress_cb;
+    void* user_data;
+};
+
 enum PacketResult {
     PACKET_ACKED = 0,
     PACKET_SEND_FAILED = 1,
     PACKET_NOT_ACKED = 2, // no acknowledgement, or a negative one
     PACKET_WRONG_OP = 3,  // acknowledged as some other operation
 };
+
+// Keeps the transferring thread's timer slack tight for one transfer, and
+// gives the thread its own slack back afterwards.
+class TransferTimerSlack
+{
+public:
+#ifdef __linux__
+    TransferTimerSlack()
+        : saved_ns_(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0))
+    {
+        prctl(PR_SET_TIMERSLACK, kTransferTimerSlackNs, 0, 0, 0);
+    }
+    ~TransferTimerSlack()
+    {
+        if (saved_ns_ > 0)
+            prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(saved_ns_), 0, 0, 0);
+    }
+
+private:
+    int saved_ns_;
+#endif
+};
+
+// At least `pause`, and hardly more.
+void pause_for(std::chrono::microseconds pause)
+{
+    const Clock::time_point end = Clock::now() + pause;
+    std::this_thread::sleep_until(end - kPauseSpinTail);
+    while (Clock::now() < end) { }
+}
 
 bool link_up(CommsManager* comms)
 {
@@ -92,7 +146,7 @@ bool mx25_write_payload(CommsManager* comms, const uint8_t* data, size_t size, u
         if (write_packet(comms, data + offset, chunk, &op) != PACKET_ACKED)
             return false;
         offset += chunk;
-        std::this_thread::sleep_for(kWritePacketPause);
+        pause_for(kWritePacketPause);
     }
     return true;
 }
@@ -114,6 +168,25 @@ void report_progress(fw_progress_callback_t progress_cb, void* user_data, uint32
 {
     if (progress_cb != nullptr)
         progress_cb(current, total, phase, user_data);
+}
+
+void report_written(const Upload& upload, uint32_t bytes_sent, uint32_t total)
+{
+    report_progress(upload.progress_cb, upload.user_data, bytes_sent, total, FW_PROGRESS_WRITE);
+}
+
+// Erases `blocks` blocks from first_block on, reporting each; stops at the
+// first that fails, since data programmed over unerased flash is corrupted.
+bool erase_run(const Upload& upload, uint32_t first_block, uint32_t blocks, uint32_t* failed_block)
+{
+    for (uint32_t i = 0; i < blocks; i++) {
+        const uint16_t block = static_cast<uint16_t>(first_block + i);
+        if (!mx25_erase(upload.comms, OP_BLOCK_ERASE, block, upload.progress_cb, upload.user_data, i, blocks)) {
+            *failed_block = block;
+            return false;
+        }
+    }
+    return true;
 }
 
 // The system's text for the error behind a short read; a read that merely
@@ -215,31 +288,18 @@ bool image_fits_bank(const firmware_header_t& header, uint64_t blocks_needed)
     return true;
 }
 
-bool erase_bank_blocks(CommsManager* comms, const FirmwareBank& bank, uint32_t blocks,
-                       fw_progress_callback_t progress_cb, void* user_data)
-{
-    for (uint32_t b = bank.first_block; b < bank.first_block + blocks; b++) {
-        if (!mx25_erase(comms, OP_BLOCK_ERASE, static_cast<uint16_t>(b), progress_cb, user_data, b - bank.first_block,
-                        blocks)) {
-            printf("send_fw: Erase of page %u failed; stopping before anything is written\n", b);
-            return false;
-        }
-    }
-    return true;
-}
-
-bool write_firmware_header(CommsManager* comms, const FirmwareBank& bank, const firmware_header_t& header,
-                           uint8_t max_packet_len)
+bool write_firmware_header(const Upload& upload, const FirmwareBank& bank, const firmware_header_t& header)
 {
     const uint32_t header_address = bank.first_block << MX25_BLOCK_SHIFT;
     printf("send_fw: All blocks erased, setting address and sending firmware header...\n");
     printf("send_fw: Setting MX25 address to 0x%08X for header\n", header_address);
-    if (!set_mx25_addr(comms, header_address)) {
+    if (!set_mx25_addr(upload.comms, header_address)) {
         printf("send_fw: Address 0x%08X not set; stopping before anything is written\n", header_address);
         return false;
     }
-    printf("send_fw: Writing firmware header (%u-byte packets)...\n", max_packet_len);
-    if (!mx25_write_payload(comms, reinterpret_cast<const uint8_t*>(&header), sizeof header, max_packet_len)) {
+    printf("send_fw: Writing firmware header (%u-byte packets)...\n", upload.packet_len);
+    const uint8_t* header_bytes = reinterpret_cast<const uint8_t*>(&header);
+    if (!mx25_write_payload(upload.comms, header_bytes, sizeof header, upload.packet_len)) {
         printf("send_fw: Failed to send firmware header\n");
         return false;
     }
@@ -249,28 +309,27 @@ bool write_firmware_header(CommsManager* comms, const FirmwareBank& bank, const 
 
 // Streams the payload from the file, one packet-sized piece at a time;
 // returns the bytes the unit acknowledged.
-uint32_t stream_firmware_payload(CommsManager* comms, FILE* file, uint32_t encrypted_size, uint8_t max_packet_len,
-                                 fw_progress_callback_t progress_cb, void* user_data, uint32_t* packets)
+uint32_t stream_firmware_payload(const Upload& upload, uint32_t encrypted_size, uint32_t* packets)
 {
     uint8_t piece[COMMS_MSG_DATA_LEN];
     uint32_t bytes_sent = 0;
     while (bytes_sent < encrypted_size) {
-        const size_t request = std::min<uint32_t>(max_packet_len, encrypted_size - bytes_sent);
-        const size_t got = fread(piece, 1, request, file);
+        const size_t request = std::min<uint32_t>(upload.packet_len, encrypted_size - bytes_sent);
+        const size_t got = fread(piece, 1, request, upload.file);
         if (got == 0) {
-            if (feof(file))
+            if (feof(upload.file))
                 printf("send_fw: Reached end of file\n");
             else
                 printf("send_fw: Error reading file: %s\n", strerror(errno));
             break;
         }
-        if (!mx25_write_payload(comms, piece, got, max_packet_len)) {
+        if (!mx25_write_payload(upload.comms, piece, got, upload.packet_len)) {
             printf("send_fw: MX25 write failed at byte offset %u\n", bytes_sent);
             break;
         }
         bytes_sent += static_cast<uint32_t>(got);
         (*packets)++;
-        report_progress(progress_cb, user_data, bytes_sent, encrypted_size, FW_PROGRESS_WRITE);
+        report_written(upload, bytes_sent, encrypted_size);
         if (*packets % 100 == 0) {
             const float percent = 100.0f * static_cast<float>(bytes_sent) / static_cast<float>(encrypted_size);
             printf("send_fw: Progress: %u/%u bytes (%.1f%%)\n", bytes_sent, encrypted_size, percent);
@@ -280,19 +339,21 @@ uint32_t stream_firmware_payload(CommsManager* comms, FILE* file, uint32_t encry
 }
 
 // Everything after the checks: erase, address, header, payload.
-bool write_firmware_image(CommsManager* comms, FILE* file, const FirmwareBank& bank, const firmware_header_t& header,
-                          uint32_t blocks, uint8_t max_packet_len, fw_progress_callback_t progress_cb, void* user_data)
+bool write_firmware_image(const Upload& upload, const FirmwareBank& bank, const firmware_header_t& header,
+                          uint32_t blocks)
 {
-    if (!erase_bank_blocks(comms, bank, blocks, progress_cb, user_data))
+    uint32_t failed_block = 0;
+    if (!erase_run(upload, bank.first_block, blocks, &failed_block)) {
+        printf("send_fw: Erase of page %u failed; stopping before anything is written\n", failed_block);
         return false;
-    if (!write_firmware_header(comms, bank, header, max_packet_len))
+    }
+    if (!write_firmware_header(upload, bank, header))
         return false;
     const uint32_t encrypted_size = header.encrypted_size;
     printf("send_fw: Encrypted data size: %u bytes (0x%08X)\n", encrypted_size, encrypted_size);
-    printf("send_fw: Starting firmware data transmission (%u-byte packets)...\n", max_packet_len);
+    printf("send_fw: Starting firmware data transmission (%u-byte packets)...\n", upload.packet_len);
     uint32_t packets = 0;
-    const uint32_t bytes_sent =
-        stream_firmware_payload(comms, file, encrypted_size, max_packet_len, progress_cb, user_data, &packets);
+    const uint32_t bytes_sent = stream_firmware_payload(upload, encrypted_size, &packets);
     if (bytes_sent != encrypted_size) {
         printf("send_fw: Firmware transmission incomplete (%u/%u bytes sent, %u packets)\n", bytes_sent, encrypted_size,
                packets);
@@ -367,17 +428,6 @@ bool close_airport_db(CommsManager* comms)
     return true;
 }
 
-bool erase_database_blocks(CommsManager* comms, uint32_t blocks, fw_progress_callback_t progress_cb, void* user_data)
-{
-    for (uint32_t b = AIRPORT_DB_FIRST_BLOCK; b < AIRPORT_DB_FIRST_BLOCK + blocks; b++) {
-        if (!mx25_erase(comms, OP_BLOCK_ERASE, static_cast<uint16_t>(b), progress_cb, user_data, b, blocks)) {
-            printf("send_airport_db: Erase of block %u failed; aborting, airport DB stays closed\n", b);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Says why a database packet went wrong; false unless it was acknowledged.
 bool database_packet_done(PacketResult result, uint32_t packets, uint8_t acked_op)
 {
@@ -399,57 +449,61 @@ bool database_packet_done(PacketResult result, uint32_t packets, uint8_t acked_o
 
 // Streams the file from its start in 64-byte packets; returns the bytes the
 // unit acknowledged.
-uint32_t stream_database(CommsManager* comms, FILE* file, uint32_t size, fw_progress_callback_t progress_cb,
-                         void* user_data, uint32_t* packets)
+uint32_t stream_database(const Upload& upload, uint32_t size, uint32_t* packets)
 {
     uint8_t piece[kAirportPacketLen];
     uint32_t bytes_sent = 0;
     while (bytes_sent < size) {
-        const size_t request = std::min<uint32_t>(kAirportPacketLen, size - bytes_sent);
-        const size_t got = fread(piece, 1, request, file);
+        const size_t request = std::min<uint32_t>(upload.packet_len, size - bytes_sent);
+        const size_t got = fread(piece, 1, request, upload.file);
         if (got == 0) {
-            if (feof(file))
+            if (feof(upload.file))
                 printf("send_airport_db: Unexpected EOF\n");
             else
                 printf("send_airport_db: fread error: %s\n", strerror(errno));
             break;
         }
         uint8_t op = OP_NONE;
-        const PacketResult result = write_packet(comms, piece, static_cast<uint8_t>(got), &op);
+        const PacketResult result = write_packet(upload.comms, piece, static_cast<uint8_t>(got), &op);
         if (!database_packet_done(result, *packets, op))
             break;
         bytes_sent += static_cast<uint32_t>(got);
         (*packets)++;
-        report_progress(progress_cb, user_data, bytes_sent, size, FW_PROGRESS_WRITE);
-        std::this_thread::sleep_for(kAirportPacketPause);
+        report_written(upload, bytes_sent, size);
+        pause_for(kAirportPacketPause);
     }
     return bytes_sent;
 }
 
 // Everything after the checks: close, erase, address, data, open.
-bool write_database(CommsManager* comms, FILE* file, uint32_t size, fw_progress_callback_t progress_cb, void* user_data)
+bool write_database(const Upload& upload, uint32_t size)
 {
     const uint32_t blocks = static_cast<uint32_t>(blocks_for(size));
     const uint32_t start_address = AIRPORT_DB_FIRST_BLOCK << MX25_BLOCK_SHIFT;
     printf("send_airport_db: %u bytes, erasing %u blocks starting at block 0 (address 0x%08X)\n", size, blocks,
            start_address);
-    if (!close_airport_db(comms) || !erase_database_blocks(comms, blocks, progress_cb, user_data))
+    if (!close_airport_db(upload.comms))
         return false;
+    uint32_t failed_block = 0;
+    if (!erase_run(upload, AIRPORT_DB_FIRST_BLOCK, blocks, &failed_block)) {
+        printf("send_airport_db: Erase of block %u failed; aborting, airport DB stays closed\n", failed_block);
+        return false;
+    }
     printf("send_airport_db: Erase complete, setting address 0x%08X and transferring data...\n", start_address);
-    rewind(file);
-    if (!set_mx25_addr(comms, start_address)) {
+    rewind(upload.file);
+    if (!set_mx25_addr(upload.comms, start_address)) {
         printf("send_airport_db: Address 0x%08X not set; aborting, airport DB stays closed\n", start_address);
         return false;
     }
     uint32_t packets = 0;
-    const uint32_t bytes_sent = stream_database(comms, file, size, progress_cb, user_data, &packets);
+    const uint32_t bytes_sent = stream_database(upload, size, &packets);
     if (bytes_sent != size) {
         printf("send_airport_db: Incomplete (%u / %u bytes); not sending open command\n", bytes_sent, size);
         return false;
     }
     printf("send_airport_db: Complete (%u bytes, %u packets)\n", bytes_sent, packets);
     printf("send_airport_db: opening airport DB on device...\n");
-    if (!send_airport_db_op(comms, AIRPORT_DB_OP_OPEN)) {
+    if (!send_airport_db_op(upload.comms, AIRPORT_DB_OP_OPEN)) {
         printf("send_airport_db: warning: open DB command failed; device may need a reconnect\n");
         return false;
     }
@@ -571,6 +625,7 @@ bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t m
 {
     if (!firmware_arguments_valid(comms, encrypted_bin_file_path, max_packet_len))
         return false;
+    const TransferTimerSlack slack;
     printf("send_fw: Getting current MX25 partition...\n");
     FirmwareBank bank;
     if (!bank_for_partition(get_mx25_partition(comms), &bank))
@@ -588,8 +643,8 @@ bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t m
         return false;
     printf("send_fw: Firmware size: %u bytes, will erase %u blocks (pages %u to %u)\n", header.total_size,
            static_cast<unsigned>(blocks), bank.first_block, bank.first_block + static_cast<uint32_t>(blocks) - 1);
-    return write_firmware_image(comms, file.get(), bank, header, static_cast<uint32_t>(blocks), max_packet_len,
-                                progress_cb, user_data);
+    const Upload upload = {comms, file.get(), max_packet_len, progress_cb, user_data};
+    return write_firmware_image(upload, bank, header, static_cast<uint32_t>(blocks));
 }
 
 bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb, void* user_data)
@@ -602,11 +657,13 @@ bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_
         printf("send_airport_db: Invalid file path\n");
         return false;
     }
+    const TransferTimerSlack slack;
     FilePtr file = open_for_reading("send_airport_db", db_file_path);
     if (!file)
         return false;
     const int64_t size = file_size(file.get());
     if (size < 0 || !database_size_acceptable(size))
         return false;
-    return write_database(comms, file.get(), static_cast<uint32_t>(size), progress_cb, user_data);
+    const Upload upload = {comms, file.get(), kAirportPacketLen, progress_cb, user_data};
+    return write_database(upload, static_cast<uint32_t>(size));
 }
