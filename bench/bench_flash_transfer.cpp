@@ -161,15 +161,21 @@ double measured_pause_us(std::chrono::microseconds pause)
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kPauseSamples;
 }
 
-// The simulated link waits out each report's delay on the transferring
-// thread; how late such a wait wakes is the model's, not the host's, cost.
-double measured_link_wait_us(std::chrono::microseconds delay)
+// What one report costs through the simulated link as it runs here, with the
+// slack the uploads use: bare set-address exchanges (two reports each, no
+// pause) timed over many rounds.
+double measured_report_us(CommsManager* comms)
 {
+    const int rounds = 500;
     const long default_slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    const double cost = measured_pause_us(delay);
+    QuietStdout quiet;
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < rounds; i++)
+        set_mx25_addr(comms, 0);
+    const double exchange_us = std::chrono::duration<double, std::micro>(Clock::now() - start).count() / rounds;
     prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(default_slack), 0, 0, 0);
-    return cost;
+    return exchange_us / 2;
 }
 
 void report_pause_costs()
@@ -279,11 +285,16 @@ void print_host_cost(const char* what, const Run& run, double pause_us)
            pause_us, run.median_packet_us, run.median_packet_us - pause_us, peak_memory_kib());
 }
 
-void print_link_figures(const char* what, const Run& run, uint32_t payload_bytes, double bound_s)
+// Against the protocol's bound, and against the same bound with each report
+// at what the simulated link measurably costs: the second ratio is the
+// host's own share.
+void print_link_figures(const char* what, const Run& run, uint32_t payload_bytes, double bound_s,
+                        double measured_bound_s)
 {
-    printf("%-28s %s in %.2f s; %.1f KiB/s; bound %.2f s; ratio %.4f; peak memory %ld KiB\n", what,
-           run.completed ? "completed" : "FAILED", run.seconds, payload_bytes / 1024.0 / run.seconds, bound_s,
-           run.seconds / bound_s, peak_memory_kib());
+    printf("%-28s %s in %.2f s; %.1f KiB/s; bound %.2f s, ratio %.4f; at the measured report cost %.2f s, ratio "
+           "%.4f; peak memory %ld KiB\n",
+           what, run.completed ? "completed" : "FAILED", run.seconds, payload_bytes / 1024.0 / run.seconds, bound_s,
+           run.seconds / bound_s, measured_bound_s, run.seconds / measured_bound_s, peak_memory_kib());
 }
 
 } // namespace
@@ -334,12 +345,12 @@ int main(int argc, char** argv)
 
     const double delay_us = double(options.link_delay_us);
     sim::unit().setReportDelay(std::chrono::microseconds(options.link_delay_us));
-    printf("(b) link delay %ld us per report in each direction; the model's own timed wait costs %.1f us at 1 ns "
-           "slack\n",
-           options.link_delay_us, measured_link_wait_us(std::chrono::microseconds(options.link_delay_us)));
+    const double report_us = measured_report_us(&comms);
+    printf("(b) link delay %.0f us per report in each direction; a report measurably costs %.1f us\n", delay_us,
+           report_us);
     print_link_figures("  send_fw", run_firmware(&comms, fw_path), options.fw_bytes - 64,
-                       firmware_bound_s(options.fw_bytes, delay_us));
+                       firmware_bound_s(options.fw_bytes, delay_us), firmware_bound_s(options.fw_bytes, report_us));
     print_link_figures("  send_airport_db", run_database(&comms, db_path), options.db_bytes,
-                       database_bound_s(options.db_bytes, delay_us));
+                       database_bound_s(options.db_bytes, delay_us), database_bound_s(options.db_bytes, report_us));
     return 0;
 }
