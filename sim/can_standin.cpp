@@ -46,6 +46,7 @@ bool hide_usb_unit_when_on_canfd()
     return unit_on_canfd();
 }
 
+// Runs once at start-up, before the program looks for the unit on USB.
 const bool g_usb_unit_hidden = hide_usb_unit_when_on_canfd();
 
 std::vector<uint8_t> record_bytes(const void* record, size_t size)

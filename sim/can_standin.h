@@ -36,7 +36,6 @@ public:
     // this node; a link attached before is cut off. -1 when no socket pair
     // could be made.
     int attach();
-    void detach();
 
     // Sensor frames from other nodes (classic CAN, 8 bytes) every period,
     // whenever attached; 0 stops them. Like SocketCAN, the node drops them
@@ -49,14 +48,16 @@ public:
     // releaseHostFrames), so the host's transmit queue fills.
     void holdHostFrames(int duration_ms);
     void releaseHostFrames();
-    // The unit's end of the link goes away, as when its connector is pulled.
-    void dropLink();
 
     // Frames from other nodes that reached the host's socket.
     int otherNodeFramesDelivered() const;
 
 private:
     CanNode();
+    void detach();
+    // The unit's end of the link goes away, as when a vanished unit's
+    // connector is pulled.
+    void dropLink();
     void receiveLoop();
     void sendLoop();
     bool holding() const;
