@@ -126,8 +126,9 @@ void wait_precisely_until(std::chrono::steady_clock::time_point when)
     const std::chrono::microseconds spin_window(100);
     if (when - Clock::now() > spin_window)
         std::this_thread::sleep_until(when - spin_window);
-    while (Clock::now() < when)
-        std::this_thread::yield();
+    while (Clock::now() < when) {
+        // Spin: yielding hands the core to a busy neighbour for a whole time slice.
+    }
 }
 
 COMMS_MSG_t make_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len, std::initializer_list<uint8_t> payload)
