@@ -229,7 +229,7 @@ bool CanNode::takeHostFrame()
     // The unit ignores what is no frame.
     if (!msg_from_can_record(record, static_cast<size_t>(got), &frame))
         return true;
-    std::this_thread::sleep_for(unit().reportDelay());
+    wait_precisely_until(Clock::now() + unit().reportDelay());
     if (unit().receive(frame, record_bytes(&record, static_cast<size_t>(got))))
         return true;
     dropLink();

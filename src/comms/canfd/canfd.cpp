@@ -179,10 +179,7 @@ int CANFD::write(const uint8_t* bytes, size_t length)
         errno = EINVAL;
         return -1;
     }
-    COMMS_MSG_t msg;
-    memset(&msg, 0, sizeof msg);
-    msg.can_ID = get_u32_le(&bytes[0]);
-    msg.msg_len = static_cast<CAN_MSG_LEN_t>(bytes[4]);
+    COMMS_MSG_t msg = comms_msg_init(get_u32_le(&bytes[0]), static_cast<CAN_MSG_LEN_t>(bytes[4]));
     memcpy(msg.data, &bytes[kBodyHeaderBytes], length - kBodyHeaderBytes);
     return write(msg);
 }
