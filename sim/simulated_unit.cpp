@@ -42,23 +42,6 @@ uint32_t float_bits(float value)
     return bits;
 }
 
-COMMS_MSG_t command_ack(uint32_t acknowledged_id, uint8_t status)
-{
-    COMMS_MSG_t ack = make_frame(CANMSG_ACK, CAN_4_BYTES);
-    put_u16_le(&ack.data[1], static_cast<uint16_t>(acknowledged_id));
-    ack.data[3] = status;
-    return ack;
-}
-
-COMMS_MSG_t flash_ack(uint8_t op, uint32_t value, uint8_t status)
-{
-    COMMS_MSG_t ack = make_frame(CANMSG_MX25_ACK, CAN_6_BYTES);
-    ack.data[0] = op;
-    put_u32_le(&ack.data[1], value);
-    ack.data[5] = status;
-    return ack;
-}
-
 // Where the status byte of an acknowledgement sits; -1 for other frames.
 int status_offset(const COMMS_MSG_t& frame)
 {
@@ -150,6 +133,23 @@ COMMS_MSG_t make_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len, std::initializer_
     return frame;
 }
 
+COMMS_MSG_t command_ack(uint32_t acknowledged_id, uint8_t status)
+{
+    COMMS_MSG_t ack = make_frame(CANMSG_ACK, CAN_4_BYTES);
+    put_u16_le(&ack.data[1], static_cast<uint16_t>(acknowledged_id));
+    ack.data[3] = status;
+    return ack;
+}
+
+COMMS_MSG_t flash_ack(uint8_t op, uint32_t value, uint8_t status)
+{
+    COMMS_MSG_t ack = make_frame(CANMSG_MX25_ACK, CAN_6_BYTES);
+    ack.data[0] = op;
+    put_u32_le(&ack.data[1], value);
+    ack.data[5] = status;
+    return ack;
+}
+
 Settings_t factory_settings()
 {
     Settings_t s;
@@ -197,6 +197,7 @@ SimulatedUnit& SimulatedUnit::instance()
 SimulatedUnit::SimulatedUnit()
 {
     registerBuiltinHandlers();
+    flash_.registerHandlers(*this);
     resetLocked();
 }
 
@@ -245,6 +246,7 @@ void SimulatedUnit::resetLocked()
     recording_ = true;
     received_frames_.clear();
     received_reports_.clear();
+    flash_.reset();
 }
 
 // ---- Enumeration ----------------------------------------------------------
@@ -454,6 +456,11 @@ void SimulatedUnit::registerHandler(uint32_t request_id, Handler handler)
     handlers_[request_id] = std::move(handler);
 }
 
+SimulatedFlash& SimulatedUnit::flash()
+{
+    return flash_;
+}
+
 // ---- The host's side -----------------------------------------------------------
 
 bool SimulatedUnit::receive(const COMMS_MSG_t& frame, const std::vector<uint8_t>& report)
@@ -512,8 +519,7 @@ void SimulatedUnit::applyFaults(const COMMS_MSG_t& request, std::vector<COMMS_MS
             *delay += std::chrono::milliseconds(rule.param);
             break;
         case FAULT_NOISE_BEFORE:
-            for (int i = 0; i < rule.param; i++)
-                enqueueLocked(chatterFrame(), {}, now);
+            insertNoise(rule, replies, now);
             break;
         case FAULT_SHORT_REPORT:
             enqueueLocked(make_frame(0, CAN_0_BYTES), {kReportId, USB_HID, 0x10}, now);
@@ -555,6 +561,19 @@ void SimulatedUnit::enqueueLocked(const COMMS_MSG_t& frame, const std::vector<ui
     // A report never overtakes the one queued before it.
     item.ready_at = outbound_.empty() ? ready_at : std::max(ready_at, outbound_.back().ready_at);
     outbound_.push_back(item);
+}
+
+// Noise before every reply goes out at once; noise before one reply goes out
+// in its place among the replies, so it can come between two of them.
+void SimulatedUnit::insertNoise(const FaultRule& rule, std::vector<COMMS_MSG_t>& replies, Clock::time_point now)
+{
+    for (int i = 0; i < rule.param; i++) {
+        if (rule.reply < 0)
+            enqueueLocked(chatterFrame(), {}, now);
+        else
+            replies.insert(replies.begin() + std::min<size_t>(static_cast<size_t>(rule.reply), replies.size()),
+                           chatterFrame());
+    }
 }
 
 COMMS_MSG_t SimulatedUnit::chatterFrame() const

@@ -18,6 +18,7 @@
 #include "EFIS_shared/comms_types.h"
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/settings_types.h"
+#include "simulated_flash.h"
 
 namespace sim {
 
@@ -31,7 +32,7 @@ enum FaultKind : uint8_t {
     FAULT_WRONG_LENGTH_CODE = 5, // the reply carries another length code (param)
     FAULT_WRONG_ACK_ID = 6,      // a command acknowledgement names another identifier (param)
     FAULT_DELAY = 7,             // replies held back param milliseconds
-    FAULT_NOISE_BEFORE = 8,      // param unrelated frames (0x100) come before the replies
+    FAULT_NOISE_BEFORE = 8,      // param unrelated frames (0x100) come before the replies (before reply `reply` when set)
     FAULT_SHORT_REPORT = 9,      // a report too short to hold a frame comes before the replies
     FAULT_GARBAGE_REPORT = 10,   // a report of param random bytes comes before the replies
     FAULT_VANISH = 11,           // the unit vanishes after taking the request: reads and writes fail
@@ -115,6 +116,10 @@ public:
     // Further request kinds (the flash) join here.
     void registerHandler(uint32_t request_id, Handler handler);
 
+    // ---- External flash ----
+    // Reset with the unit; thread-safe on its own.
+    SimulatedFlash& flash();
+
     // ---- The host's side, for the link stand-ins ----
     // Takes one frame the host sent; false when the unit has vanished.
     bool receive(const COMMS_MSG_t& frame, const std::vector<uint8_t>& report);
@@ -133,6 +138,8 @@ private:
     void enqueueReplies(const std::vector<COMMS_MSG_t>& replies, std::chrono::milliseconds delay);
     void enqueueLocked(const COMMS_MSG_t& frame, const std::vector<uint8_t>& raw,
                        std::chrono::steady_clock::time_point ready_at);
+    void insertNoise(const FaultRule& rule, std::vector<COMMS_MSG_t>& replies,
+                     std::chrono::steady_clock::time_point now);
     COMMS_MSG_t chatterFrame() const;
 
     void onIdentity(const COMMS_MSG_t& request, std::vector<COMMS_MSG_t>& replies);
@@ -175,6 +182,8 @@ private:
     bool recording_;
     std::vector<COMMS_MSG_t> received_frames_;
     std::vector<std::vector<uint8_t>> received_reports_;
+
+    SimulatedFlash flash_;
 };
 
 // Shorthand for the unit every stand-in routes to.
@@ -188,5 +197,10 @@ COMMS_MSG_t make_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len, std::initializer_
 
 // The settings a unit leaves the factory with: a checksum that matches.
 Settings_t factory_settings();
+
+// A command acknowledgement naming acknowledged_id.
+COMMS_MSG_t command_ack(uint32_t acknowledged_id, uint8_t status);
+// An external-flash acknowledgement: op code, value, status.
+COMMS_MSG_t flash_ack(uint8_t op, uint32_t value, uint8_t status);
 
 } // namespace sim
