@@ -95,16 +95,18 @@ bool MainWindow::refuseFirmwareUpload()
         statusBar()->showMessage(tr("No firmware file selected"));
         return true;
     }
+    // Asked before the file is checked again: a file that passes the check
+    // is selected anew, which would wake the controls of the running update.
+    if (firmwareUploadThread) {
+        statusBar()->showMessage(tr("Firmware update already in progress"));
+        return true;
+    }
     // The file may have changed or gone since it was chosen.
     if (!acceptFirmwareFileSelection(firmwareFilePath, QString()))
         return true;
     if (!linkConnected()) {
         statusBar()->showMessage(tr("Device not connected. Please connect to device first."));
         qDebug() << "Firmware update failed: CommsManager not connected";
-        return true;
-    }
-    if (firmwareUploadThread) {
-        statusBar()->showMessage(tr("Firmware update already in progress"));
         return true;
     }
     if (airportUploadThread) {
