@@ -59,7 +59,19 @@ inline void chooseFile(QWidget* modal, const QString& path)
 
 inline void clickBoxButton(QWidget* modal, QMessageBox::StandardButton button)
 {
-    qobject_cast<QMessageBox*>(modal)->button(button)->click();
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box == nullptr)
+        qFatal("expected a message box, found %s", modal->metaObject()->className());
+    box->button(button)->click();
+}
+
+// Picks `path` in a file dialog; confirms a message box with OK.
+inline void chooseFileOrConfirm(QWidget* modal, const QString& path)
+{
+    if (qobject_cast<QFileDialog*>(modal) != nullptr)
+        chooseFile(modal, path);
+    else
+        clickBoxButton(modal, QMessageBox::Ok);
 }
 
 // Every status text and bar value the window shows while it lives, in order.
@@ -81,6 +93,48 @@ public:
 
 private:
     QObject context_; // ends the connections with this recorder
+};
+
+// Answers every modal dialog that opens while it lives, recording each box's
+// title and text in order; a dialog still open at the end is rejected.
+class ModalAnswers
+{
+public:
+    explicit ModalAnswers(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
+    {
+        QObject::connect(&poll_, &QTimer::timeout, [this] { answerOpenDialog(); });
+        poll_.start(kPollMs);
+    }
+    ~ModalAnswers()
+    {
+        poll_.stop();
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    }
+    ModalAnswers(const ModalAnswers&) = delete;
+    ModalAnswers& operator=(const ModalAnswers&) = delete;
+
+    QStringList titles;
+    QStringList texts;
+
+private:
+    static const int kPollMs = 5;
+
+    void answerOpenDialog()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible() || modal == last_)
+            return;
+        last_ = modal;
+        titles.append(modal->windowTitle());
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        texts.append(box != nullptr ? box->text() : QString());
+        answer_(modal);
+    }
+
+    std::function<void(QWidget*)> answer_;
+    QTimer poll_;
+    QPointer<QWidget> last_;
 };
 
 // What the application's event loop ran into.
