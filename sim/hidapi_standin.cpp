@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "hidapi_standin.h"
@@ -149,7 +148,7 @@ int HID_API_EXPORT hid_write(hid_device* dev, const unsigned char* data, size_t 
 {
     if (dev == nullptr || data == nullptr || unit().vanished())
         return -1;
-    std::this_thread::sleep_for(unit().reportDelay());
+    sim::wait_precisely_until(std::chrono::steady_clock::now() + unit().reportDelay());
     // Only the vendor interface carries frames; the other one takes reports and ignores them.
     if (!dev->vendor_interface || length < sim::kOutgoingHeaderBytes)
         return static_cast<int>(length);

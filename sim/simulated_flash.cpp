@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "EFIS_shared/can_export.h"
+#include "firmware_ops/firmware_ops.h"
 #include "simulated_unit.h"
 
 namespace sim {
@@ -12,9 +13,6 @@ namespace {
 
 const uint8_t kErased = 0xFF;
 const uint32_t kSectorsPerBlock = MX25_BLOCK_SIZE / MX25_SECTOR_SIZE;
-// The airport database control bytes the unit knows.
-const uint8_t kAirportDbClose = 0xDC;
-const uint8_t kAirportDbOpen = 0xDA;
 
 bool fits_chip(uint64_t address, uint64_t length)
 {
@@ -201,11 +199,11 @@ void SimulatedFlash::onAirportDbOp(const COMMS_MSG_t& request, std::vector<COMMS
 {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (request.data[0]) {
-    case kAirportDbClose:
+    case AIRPORT_DB_OP_CLOSE:
         airport_db_open_ = false;
         replies.push_back(command_ack(CANMSG_AIRPORT_DB_OP, ACK));
         break;
-    case kAirportDbOpen:
+    case AIRPORT_DB_OP_OPEN:
         airport_db_open_ = true;
         break;
     default:

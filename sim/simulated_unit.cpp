@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "EFIS_shared/can_export.h"
 #include "EFIS_shared/crc.h"
@@ -118,6 +119,17 @@ std::vector<uint8_t> garbage_report(int length)
 }
 
 } // namespace
+
+void wait_precisely_until(std::chrono::steady_clock::time_point when)
+{
+    // A sleeping thread wakes late by its timer slack; the last stretch is spun.
+    const std::chrono::microseconds spin_window(100);
+    if (when - Clock::now() > spin_window)
+        std::this_thread::sleep_until(when - spin_window);
+    while (Clock::now() < when) {
+        // Spin: yielding hands the core to a busy neighbour for a whole time slice.
+    }
+}
 
 COMMS_MSG_t make_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len, std::initializer_list<uint8_t> payload)
 {
@@ -604,10 +616,16 @@ int SimulatedUnit::takeOutbound(Outbound* out, int timeout_ms)
         if (now >= deadline)
             return 0;
         Clock::time_point wake = deadline;
-        if (!outbound_.empty())
-            wake = std::min(wake, outbound_.front().ready_at);
         if (chatter_period_ms_ > 0)
             wake = std::min(wake, next_chatter_);
+        if (!outbound_.empty() && outbound_.front().ready_at < wake) {
+            // A report in transit arrives on time, not a timer slack late.
+            const Clock::time_point arrival = outbound_.front().ready_at;
+            lock.unlock();
+            wait_precisely_until(arrival);
+            lock.lock();
+            continue;
+        }
         outbound_ready_.wait_until(lock, wake);
     }
 }

@@ -192,6 +192,10 @@ inline SimulatedUnit& unit()
     return SimulatedUnit::instance();
 }
 
+// Waits until `when`: the link model's delays are a USB frame or so, too
+// short to leave to a sleep that wakes by a timer slack late.
+void wait_precisely_until(std::chrono::steady_clock::time_point when);
+
 // A zeroed frame with identifier, length code and payload bytes.
 COMMS_MSG_t make_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len, std::initializer_list<uint8_t> payload = {});
 

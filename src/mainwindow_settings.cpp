@@ -52,22 +52,13 @@ const HeaderWord& header_word(settings_struct_index index)
     return kHeaderWords[index - SETTINGS_CHECKSUM_INDEX];
 }
 
-COMMS_MSG_t zeroed_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len)
-{
-    COMMS_MSG_t msg;
-    memset(&msg, 0, sizeof msg);
-    msg.can_ID = can_id;
-    msg.msg_len = msg_len;
-    return msg;
-}
-
 } // namespace
 
 int store_settings(CommsManager* comms, uint32_t crc)
 {
-    if (comms == nullptr || !comms->isConnected())
+    if (!comms_connected(comms))
         return -1;
-    COMMS_MSG_t msg = zeroed_frame(CANMSG_SAVE_USER_SETTINGS, CAN_4_BYTES);
+    COMMS_MSG_t msg = comms_msg_init(CANMSG_SAVE_USER_SETTINGS, CAN_4_BYTES);
     put_u32_le(&msg.data[0], crc);
     if (comms->write(msg) <= 0) {
         qDebug() << "Failed to send store command";
@@ -106,7 +97,7 @@ bool MainWindow::linkFreeForWindow()
 
 bool MainWindow::linkConnected() const
 {
-    return comms != nullptr && comms->isConnected();
+    return comms_connected(comms);
 }
 
 // ---- Load ------------------------------------------------------------------
@@ -311,7 +302,7 @@ bool MainWindow::sendDeviceReboot()
                              tr("The device will reboot.\n\nPlease relaunch this application once the device has "
                                 "rebooted. "),
                              QMessageBox::Ok);
-    COMMS_MSG_t msg = zeroed_frame(CANMSG_ENTER_BL, CAN_1_BYTES);
+    COMMS_MSG_t msg = comms_msg_init(CANMSG_ENTER_BL, CAN_1_BYTES);
     msg.data[0] = kRebootRequest;
     if (comms->write(msg) <= 0)
         return false;

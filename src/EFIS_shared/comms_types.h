@@ -67,6 +67,15 @@ static_assert(offsetof(COMMS_MSG_t, msg_len) == 5, "msg_len offset");
 static_assert(offsetof(COMMS_MSG_t, data) == 6, "data offset");
 static_assert(offsetof(COMMS_MSG_t, padding) == 70, "padding offset");
 
+// A frame to send: zero-filled first, so every byte the sender does not name is 0.
+static inline COMMS_MSG_t comms_msg_init(uint32_t can_id, CAN_MSG_LEN_t msg_len)
+{
+    COMMS_MSG_t msg = {};
+    msg.can_ID = can_id;
+    msg.msg_len = msg_len;
+    return msg;
+}
+
 // Byte count carried by a length code; 0 for a code above 15.
 static inline uint8_t dlc_code_to_bytes(CAN_MSG_LEN_t code)
 {

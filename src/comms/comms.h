@@ -57,6 +57,12 @@ private:
     std::mutex write_mutex_;
 };
 
+// True when there is a manager and one of its transports is open.
+inline bool comms_connected(const CommsManager* comms)
+{
+    return comms != nullptr && comms->isConnected();
+}
+
 // Identity request on one given transport, bypassing the write lock; the
 // serial number, or 0xFFFFFFFF on failure.
 uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface,

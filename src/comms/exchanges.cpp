@@ -32,20 +32,6 @@ NextFrame next_frame(CommsManager* comms, COMMS_MSG_t* msg, Clock::time_point de
     return result < 0 ? FRAME_READ_ERROR : FRAME_RECEIVED;
 }
 
-bool link_up(CommsManager* comms)
-{
-    return comms != nullptr && comms->isConnected();
-}
-
-COMMS_MSG_t zeroed_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len)
-{
-    COMMS_MSG_t msg;
-    memset(&msg, 0, sizeof msg);
-    msg.can_ID = can_id;
-    msg.msg_len = msg_len;
-    return msg;
-}
-
 // The first command acknowledgement decides; a malformed one is consumed.
 bool check_ack(const COMMS_MSG_t& ack, uint32_t can_id)
 {
@@ -97,12 +83,12 @@ bool is_value_reply(const COMMS_MSG_t& reply, target_comms_t target, uint8_t ind
 COMMS_MSG_t value_request(target_comms_t target, uint8_t index)
 {
     if (target == SETTINGS_COMMS) {
-        COMMS_MSG_t msg = zeroed_frame(CANMSG_REQUEST_SETTINGS_VALUE, CAN_2_BYTES);
+        COMMS_MSG_t msg = comms_msg_init(CANMSG_REQUEST_SETTINGS_VALUE, CAN_2_BYTES);
         msg.data[0] = kSettingsWireUid;
         msg.data[1] = index;
         return msg;
     }
-    COMMS_MSG_t msg = zeroed_frame(CANMSG_REQUEST_SENSOR_CALIB, CAN_1_BYTES);
+    COMMS_MSG_t msg = comms_msg_init(CANMSG_REQUEST_SENSOR_CALIB, CAN_1_BYTES);
     msg.data[0] = index;
     return msg;
 }
@@ -123,7 +109,7 @@ bool wait_for_ack(CommsManager* comms, uint32_t can_id)
 
 bool wait_for_ack(CommsManager* comms, uint32_t can_id, int deadline_ms)
 {
-    if (!link_up(comms))
+    if (!comms_connected(comms))
         return false;
     const Clock::time_point deadline = deadline_after(deadline_ms);
     COMMS_MSG_t reply;
@@ -153,7 +139,7 @@ bool wait_for_mx25_ack(CommsManager* comms, uint8_t* op, uint32_t* value)
 
 bool wait_for_mx25_ack(CommsManager* comms, uint8_t* op, uint32_t* value, int deadline_ms)
 {
-    if (!link_up(comms))
+    if (!comms_connected(comms))
         return false;
     const Clock::time_point deadline = deadline_after(deadline_ms);
     COMMS_MSG_t reply;
@@ -178,7 +164,7 @@ bool wait_for_mx25_ack(CommsManager* comms, uint8_t* op, uint32_t* value, int de
 
 bool read_value(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t* value_out)
 {
-    if (!link_up(comms)) {
+    if (!comms_connected(comms)) {
         printf("CommsManager not connected.\n");
         return false;
     }
@@ -223,9 +209,9 @@ uint32_t get_value(CommsManager* comms, target_comms_t target, uint8_t index)
 
 int set_value(CommsManager* comms, target_comms_t target, uint8_t index, uint32_t value)
 {
-    if (!link_up(comms))
+    if (!comms_connected(comms))
         return -1;
-    COMMS_MSG_t msg = zeroed_frame(target == SETTINGS_COMMS ? CANMSG_GLOBAL_SET_SETTING : CANMSG_SET_SENSOR_CALIB,
+    COMMS_MSG_t msg = comms_msg_init(target == SETTINGS_COMMS ? CANMSG_GLOBAL_SET_SETTING : CANMSG_SET_SENSOR_CALIB,
                                    CAN_5_BYTES);
     msg.data[0] = index;
     put_u32_le(&msg.data[1], value);
@@ -234,9 +220,9 @@ int set_value(CommsManager* comms, target_comms_t target, uint8_t index, uint32_
 
 int save_settings(CommsManager* comms, target_comms_t src, uint32_t crc)
 {
-    if (!link_up(comms))
+    if (!comms_connected(comms))
         return -1;
-    COMMS_MSG_t msg = zeroed_frame(src == SETTINGS_COMMS ? CANMSG_SAVE_USER_SETTINGS : CANMSG_SAVE_SENSOR_CALIB,
+    COMMS_MSG_t msg = comms_msg_init(src == SETTINGS_COMMS ? CANMSG_SAVE_USER_SETTINGS : CANMSG_SAVE_SENSOR_CALIB,
                                    CAN_4_BYTES);
     put_u32_le(&msg.data[0], crc);
     return send_and_wait_for_ack(comms, msg);

@@ -90,20 +90,6 @@ void pause_for(std::chrono::microseconds pause)
     while (Clock::now() < end) { }
 }
 
-bool link_up(CommsManager* comms)
-{
-    return comms != nullptr && comms->isConnected();
-}
-
-COMMS_MSG_t request_frame(uint32_t can_id, CAN_MSG_LEN_t msg_len)
-{
-    COMMS_MSG_t msg;
-    memset(&msg, 0, sizeof msg);
-    msg.can_ID = can_id;
-    msg.msg_len = msg_len;
-    return msg;
-}
-
 // Blocks covering `bytes`, rounded up; 64-bit so no file size wraps around.
 uint64_t blocks_for(uint64_t bytes)
 {
@@ -124,7 +110,7 @@ uint32_t erase_address(FlashOpType op_type, uint16_t block_or_sector)
 // A chunk that is no CAN FD length travels zero-padded to the next one.
 PacketResult write_packet(CommsManager* comms, const uint8_t* chunk, uint8_t length, uint8_t* acked_op)
 {
-    COMMS_MSG_t msg = request_frame(CANMSG_WRITE_MX25, bytes_to_dlc_code(length));
+    COMMS_MSG_t msg = comms_msg_init(CANMSG_WRITE_MX25, bytes_to_dlc_code(length));
     memcpy(msg.data, chunk, length);
     if (comms->write(msg) <= 0)
         return PACKET_SEND_FAILED;
@@ -153,7 +139,7 @@ bool mx25_write_payload(CommsManager* comms, const uint8_t* data, size_t size, u
 
 bool send_airport_db_op(CommsManager* comms, uint8_t op_byte)
 {
-    COMMS_MSG_t msg = request_frame(CANMSG_AIRPORT_DB_OP, CAN_1_BYTES);
+    COMMS_MSG_t msg = comms_msg_init(CANMSG_AIRPORT_DB_OP, CAN_1_BYTES);
     msg.data[0] = op_byte;
     const int result = comms->write(msg);
     if (result > 0) {
@@ -365,7 +351,7 @@ bool write_firmware_image(const Upload& upload, const FirmwareBank& bank, const 
 
 bool firmware_arguments_valid(CommsManager* comms, const char* path, uint8_t max_packet_len)
 {
-    if (!link_up(comms)) {
+    if (!comms_connected(comms)) {
         printf("send_fw: CommsManager not connected\n");
         return false;
     }
@@ -517,11 +503,11 @@ bool write_database(const Upload& upload, uint32_t size)
 bool mx25_erase(CommsManager* comms, FlashOpType op_type, uint16_t block_or_sector, fw_progress_callback_t progress_cb,
                 void* user_data, uint32_t current_block, uint32_t total_blocks)
 {
-    if (!link_up(comms)) {
+    if (!comms_connected(comms)) {
         printf("mx25_erase: CommsManager not connected\n");
         return false;
     }
-    COMMS_MSG_t msg = request_frame(CANMSG_ERASE_MX25, CAN_3_BYTES);
+    COMMS_MSG_t msg = comms_msg_init(CANMSG_ERASE_MX25, CAN_3_BYTES);
     msg.data[0] = static_cast<uint8_t>(op_type);
     put_u16_le(&msg.data[1], block_or_sector);
     if (comms->write(msg) <= 0) {
@@ -559,11 +545,11 @@ bool mx25_erase(CommsManager* comms, FlashOpType op_type, uint16_t block_or_sect
 
 bool set_mx25_addr(CommsManager* comms, uint32_t address)
 {
-    if (!link_up(comms)) {
+    if (!comms_connected(comms)) {
         printf("set_mx25_addr: CommsManager not connected\n");
         return false;
     }
-    COMMS_MSG_t msg = request_frame(CANMSG_SET_ADDR_MX25, CAN_4_BYTES);
+    COMMS_MSG_t msg = comms_msg_init(CANMSG_SET_ADDR_MX25, CAN_4_BYTES);
     put_u32_le(&msg.data[0], address);
     if (comms->write(msg) <= 0) {
         printf("set_mx25_addr: Failed to send address\n");
@@ -591,11 +577,11 @@ bool set_mx25_addr(CommsManager* comms, uint32_t address)
 
 mx25_partition get_mx25_partition(CommsManager* comms)
 {
-    if (!link_up(comms)) {
+    if (!comms_connected(comms)) {
         printf("get_mx25_partition: CommsManager not connected\n");
         return partition_none;
     }
-    const COMMS_MSG_t msg = request_frame(CANMSG_GET_PARTITION, CAN_0_BYTES);
+    const COMMS_MSG_t msg = comms_msg_init(CANMSG_GET_PARTITION, CAN_0_BYTES);
     printf("get_mx25_partition: Sending command - CAN_ID=0x%08X, msg_len=0x%02X\n", msg.can_ID, msg.msg_len);
     const int bytes_written = comms->write(msg);
     if (bytes_written < 0) {
@@ -649,7 +635,7 @@ bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t m
 
 bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb, void* user_data)
 {
-    if (!link_up(comms)) {
+    if (!comms_connected(comms)) {
         printf("send_airport_db: CommsManager not connected\n");
         return false;
     }
