@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QHeaderView>
 #include <QStatusBar>
@@ -15,6 +16,7 @@
 #include "comms/comms.h"
 #include "firmware_manifest.h"
 #include "log_handler.h"
+#include "mainwindow_upload_progress.h"
 #include "registration_prefix.h"
 #include "ui_mainwindow.h"
 
@@ -32,7 +34,17 @@ enum DevicesColumn {
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow), comms(nullptr)
+MainWindow::MainWindow(QWidget* parent) : MainWindow(defaultManifestSources(), parent)
+{
+}
+
+MainWindow::MainWindow(const ManifestSources& sources, QWidget* parent)
+    : QMainWindow(parent),
+      ui(new Ui_MainWindow),
+      pendingFirmwareUpdate(false),
+      manifestSources(sources),
+      comms(nullptr),
+      uploadCloseWait(kUploadCloseWait)
 {
     qInstallMessageHandler(customMessageHandler);
     ui->setupUi(this);
@@ -48,11 +60,29 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     QTimer::singleShot(0, this, &MainWindow::initializeDeviceConnection);
 }
 
+// A worker still running after the wait keeps its own share of the link and
+// finds no window to report to, so letting go here can never pull the link
+// out from under it.
 MainWindow::~MainWindow()
 {
-    delete comms;
+    waitForUploadOnClose(firmwareUploadThread, firmwareUploadShare.get());
+    waitForUploadOnClose(airportUploadThread, airportUploadShare.get());
     comms = nullptr;
+    commsOwner.reset();
     delete ui;
+}
+
+void MainWindow::waitForUploadOnClose(QThread* thread, UploadShare* share)
+{
+    if (thread != nullptr && thread->isRunning())
+        thread->wait(QDeadlineTimer(uploadCloseWait.count()));
+    if (share != nullptr)
+        share->withdrawWindow();
+}
+
+void MainWindow::setUploadCloseWait(std::chrono::milliseconds wait)
+{
+    uploadCloseWait = wait;
 }
 
 void MainWindow::prepareDevicesTable()
@@ -156,7 +186,7 @@ void MainWindow::connectSettingsValues()
 void MainWindow::prefetchManifest()
 {
     QString error;
-    if (!prefetchDownloadsManifest(&error))
+    if (!prefetchDownloadsManifest(manifestSources, &error))
         qDebug().noquote() << "Downloads manifest prefetch at launch failed:" << error;
 }
 
@@ -167,6 +197,7 @@ void MainWindow::initializeDeviceConnection()
     QThread::msleep(kConnectPauseMs);
 
     comms = new CommsManager();
+    commsOwner.reset(comms);
     if (!comms->establish_connection()) {
         qDebug() << "Failed to establish connection via USB HID or CAN FD";
         statusBar()->showMessage(tr("Failed to connect to EFIS via USB or CAN FD - please check connections"));
@@ -176,13 +207,18 @@ void MainWindow::initializeDeviceConnection()
     statusBar()->showMessage(comms->getActiveInterface() == CAN_FD ? tr("Connected via CAN FD")
                                                                    : tr("Connected via USB HID"));
     refreshDevicesTable();
-    loadConfigFromDevice();
+    // An accepted update takes over the Device Updates tab; the settings
+    // are read when the unit is back.
+    if (!promptFirmwareUpdateIfNeeded())
+        loadConfigFromDevice();
     // The manifest may have been loaded meanwhile.
     refreshDevicesTable();
 }
 
-void MainWindow::onMainTabChanged(int /*index*/)
+void MainWindow::onMainTabChanged(int index)
 {
+    if (ui->tabWidget->widget(index) == ui->tab_update)
+        tryPopulatePendingFirmwareUpdate();
 }
 
 QString MainWindow::deviceTypeName() const
@@ -218,7 +254,7 @@ void MainWindow::refreshDevicesTable()
     QString deviceName;
     QString updateText = tr("Unknown");
     if (firmwareManifestEntries.isEmpty())
-        loadFirmwareManifestForDevice(nullptr, &firmwareManifestEntries);
+        loadFirmwareManifestForDevice(manifestSources, nullptr, &firmwareManifestEntries);
     if (const FirmwareManifestEntry* entry = findFirmwareManifestEntry(firmwareManifestEntries, device_serial)) {
         deviceName = entry->display_name.isEmpty() ? entry->device_type : entry->display_name;
         updateText = deviceFirmwareOlderThanManifest(fw, *entry) ? tr("Yes") : tr("No");

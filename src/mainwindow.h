@@ -1,11 +1,16 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <set>
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
+#include <QThread>
 
 #include "EFIS_shared/settings_types.h"
 #include "firmware_manifest.h"
@@ -15,6 +20,8 @@ class QDoubleSpinBox;
 class QPushButton;
 class QSpinBox;
 class QTableWidgetItem;
+class UploadShare;
+struct ThrottledUploadProgressCtx;
 QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
 QT_END_NAMESPACE
@@ -38,7 +45,17 @@ class MainWindow : public QMainWindow
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
+    // Internal: the window with other manifest sources than the program's
+    // fixed ones (a loopback server, a scratch program directory).
+    explicit MainWindow(const ManifestSources& sources, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // How long closing the window waits for each running upload before it
+    // lets go of the link; the worker keeps the link alive for itself.
+    static constexpr std::chrono::milliseconds kUploadCloseWait{120000};
+    // Internal: a shorter wait, for closing during a transfer without
+    // waiting two minutes.
+    void setUploadCloseWait(std::chrono::milliseconds wait);
 
     // Called once after connecting, and by the load button.
     void loadConfigFromDevice();
@@ -48,6 +65,10 @@ public:
     // application to quit; false, with the program left running, when the
     // request could not be sent.
     bool sendDeviceReboot();
+
+    // Show one progress report of a running upload; on the window's thread only.
+    void applyFirmwareUploadProgress(int bar_0_10000, const QString& status);
+    void applyAirportUploadProgress(int bar_0_10000, const QString& status);
 
 private slots:
     void onSaveClicked();
@@ -123,6 +144,38 @@ private:
     void prefetchManifest();
     QString deviceTypeName() const;
     void setDeviceCell(int column, const QString& text, bool centred);
+    void waitForUploadOnClose(QThread* thread, UploadShare* share);
+
+    // ---- Update file selection (mainwindow_file_selection.cpp) ----
+    bool acceptFirmwareFileSelection(const QString& path, const QString& expected_sha256);
+    void clearFirmwareFileSelection();
+    void selectAirportDbFile(const QString& path);
+    QString manifestDigestFor(const QString& path) const;
+
+    // ---- Uploads (mainwindow_updates.cpp) ----
+    bool uploadRunning() const;
+    bool refuseFirmwareUpload();
+    bool refuseAirportUpload();
+    void setFirmwareControlsEnabled(bool enabled);
+    void setAirportControlsEnabled(bool enabled);
+    typedef std::function<bool(CommsManager*, ThrottledUploadProgressCtx*)> UploadTransfer;
+    typedef void (MainWindow::*UploadFinished)(bool completed);
+    QThread* startUploadWorker(std::shared_ptr<UploadShare>* share_out, UploadTransfer transfer,
+                               UploadFinished finished);
+    void onFirmwareUploadFinished(bool completed);
+    void onAirportUploadFinished(bool completed);
+
+    // ---- Update discovery (mainwindow_discovery.cpp) ----
+    bool promptFirmwareUpdateIfNeeded();
+    void tryPopulatePendingFirmwareUpdate();
+    void selectManifestFirmwareFile(const FirmwareManifestEntry& entry);
+    bool loadManifestEntriesForDevice();
+    bool askToUpdateFirmware(const FirmwareManifestEntry& entry);
+    bool fetchFirmwareManifest();
+    bool askToSelectFirmwareManually();
+    bool fetchDatabaseEntry(DatabaseManifestEntry* entry_out);
+    void fetchFirmwareForDevice();
+    void fetchAirportDatabase();
 
     // ---- Configuration transfer (mainwindow_settings.cpp) ----
     bool linkFreeForWindow();
@@ -165,9 +218,27 @@ private:
     uint32_t icaoAddressTypeFromWidgets() const;
 
     Ui_MainWindow* ui;
+    // The files the Device Updates tab uploads; empty means none chosen.
+    QString firmwareFilePath;
+    QString airportDbFilePath;
     // Firmware rows of the downloads manifest, loaded when the devices table first needs them.
     QVector<FirmwareManifestEntry> firmwareManifestEntries;
+    // A newer firmware was offered and its package is not yet in place.
+    bool pendingFirmwareUpdate;
+    // Where the manifest and its packages come from.
+    ManifestSources manifestSources;
+    // The link, used by the window's thread through `comms`; the window and
+    // each running upload worker own it together, so it outlives the window
+    // when a worker is still writing through it.
     CommsManager* comms;
+    std::shared_ptr<CommsManager> commsOwner;
     // Indices changed since the last load and not yet sent, in ascending order.
     std::set<settings_struct_index> changed_values;
+    // The running upload workers; null when idle.
+    QPointer<QThread> firmwareUploadThread;
+    QPointer<QThread> airportUploadThread;
+    // What each upload shares with its worker.
+    std::shared_ptr<UploadShare> firmwareUploadShare;
+    std::shared_ptr<UploadShare> airportUploadShare;
+    std::chrono::milliseconds uploadCloseWait;
 };

@@ -80,11 +80,19 @@ int store_settings(CommsManager* comms, uint32_t crc)
 // now; every handler that talks to the unit asks here first.
 bool MainWindow::linkFreeForWindow()
 {
-    if (linkConnected())
-        return true;
-    qDebug() << "No communication interface connected";
-    statusBar()->showMessage(tr("Error: No communication interface connected (USB HID or CAN FD)"));
-    return false;
+    if (!linkConnected()) {
+        qDebug() << "No communication interface connected";
+        statusBar()->showMessage(tr("Error: No communication interface connected (USB HID or CAN FD)"));
+        return false;
+    }
+    // The upload worker waits for the unit's replies on the link; a second
+    // reader would take acknowledgements meant for the other.
+    if (uploadRunning()) {
+        qDebug() << "Link busy: an upload is running";
+        statusBar()->showMessage(tr("Busy: wait until the upload to the device has finished"));
+        return false;
+    }
+    return true;
 }
 
 bool MainWindow::linkConnected() const

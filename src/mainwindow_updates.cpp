@@ -1,28 +1,260 @@
-// MainWindow: the Device Updates tab. File selection, the uploads and the
-// downloads of update packages join here; until then their buttons do nothing.
+// MainWindow: the firmware and airport database uploads. Each runs on a
+// worker thread of its own, one at a time; the worker reports progress
+// through queued calls, throttled so the window's thread stays free, and the
+// window finishes the transfer when the worker has ended.
 
 #include "mainwindow.h"
 
-void MainWindow::onBrowseClicked()
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QStatusBar>
+#include <QThread>
+
+#include "comms/comms.h"
+#include "firmware_ops/firmware_ops.h"
+#include "mainwindow_upload_progress.h"
+#include "ui_mainwindow.h"
+
+namespace {
+
+// Units from firmware 0.3.2 on take full write packets; older ones only 8 bytes.
+const uint8_t kFirmwarePacketLen = 64;
+const uint8_t kLegacyFirmwarePacketLen = 8;
+
+// The status texts of one upload's progress reports: %1 done of %2.
+struct ProgressTexts {
+    const char* erasing;
+    const char* uploading;
+};
+
+const ProgressTexts kFirmwareProgressTexts = {
+    QT_TRANSLATE_NOOP("MainWindow", "Erasing: %1 / %2 blocks"),
+    QT_TRANSLATE_NOOP("MainWindow", "Uploading: %1 / %2 bytes"),
+};
+
+const ProgressTexts kAirportProgressTexts = {
+    QT_TRANSLATE_NOOP("MainWindow", "Erasing airport region: %1 / %2 blocks"),
+    QT_TRANSLATE_NOOP("MainWindow", "Uploading airport database: %1 / %2 bytes"),
+};
+
+typedef void (MainWindow::*ApplyProgress)(int bar_0_10000, const QString& status);
+
+// On the worker thread: only reports that pass the throttle are formatted
+// and posted, and the worker never waits for the window.
+void post_progress(uint32_t current, uint32_t total, int phase, void* user_data, const ProgressTexts& texts,
+                   ApplyProgress apply)
 {
+    auto* ctx = static_cast<ThrottledUploadProgressCtx*>(user_data);
+    if (ctx->window == nullptr)
+        return;
+    const uint32_t bar = ThrottledUploadProgressCtx::compute_bar(current, total, phase);
+    if (!ctx->should_emit(bar, phase, current, total))
+        return;
+    const char* text = phase == FW_PROGRESS_ERASE ? texts.erasing : texts.uploading;
+    const QString status = QCoreApplication::translate("MainWindow", text).arg(current).arg(total);
+    const int bar_value = static_cast<int>(bar);
+    ctx->window->post([apply, bar_value, status](MainWindow* window) { (window->*apply)(bar_value, status); });
 }
 
-void MainWindow::onFetchFwClicked()
+void fw_progress_callback(uint32_t current, uint32_t total, int phase, void* user_data)
 {
+    post_progress(current, total, phase, user_data, kFirmwareProgressTexts, &MainWindow::applyFirmwareUploadProgress);
+}
+
+void airport_progress_callback(uint32_t current, uint32_t total, int phase, void* user_data)
+{
+    post_progress(current, total, phase, user_data, kAirportProgressTexts, &MainWindow::applyAirportUploadProgress);
+}
+
+uint8_t firmware_packet_len()
+{
+    return fwversion_at_least(fw, 0, 3, 2) ? kFirmwarePacketLen : kLegacyFirmwarePacketLen;
+}
+
+void show_upload_progress(QProgressBar* bar, QStatusBar* status_bar, int value, const QString& status)
+{
+    bar->setRange(0, static_cast<int>(kUploadBarMax));
+    bar->setValue(value);
+    status_bar->showMessage(status);
+}
+
+} // namespace
+
+bool MainWindow::uploadRunning() const
+{
+    return !firmwareUploadThread.isNull() || !airportUploadThread.isNull();
+}
+
+// ---- Starting ------------------------------------------------------------------
+
+// Shows why a firmware update cannot start now; false when it may.
+bool MainWindow::refuseFirmwareUpload()
+{
+    if (firmwareFilePath.isEmpty()) {
+        statusBar()->showMessage(tr("No firmware file selected"));
+        return true;
+    }
+    // Asked before the file is checked again: a file that passes the check
+    // is selected anew, which would wake the controls of the running update.
+    if (firmwareUploadThread) {
+        statusBar()->showMessage(tr("Firmware update already in progress"));
+        return true;
+    }
+    // The file may have changed or gone since it was chosen.
+    if (!acceptFirmwareFileSelection(firmwareFilePath, QString()))
+        return true;
+    if (!linkConnected()) {
+        statusBar()->showMessage(tr("Device not connected. Please connect to device first."));
+        qDebug() << "Firmware update failed: CommsManager not connected";
+        return true;
+    }
+    if (airportUploadThread) {
+        statusBar()->showMessage(tr("Finish airport transfer before firmware update"));
+        return true;
+    }
+    return false;
+}
+
+bool MainWindow::refuseAirportUpload()
+{
+    if (airportDbFilePath.isEmpty()) {
+        statusBar()->showMessage(tr("No airport database file selected"));
+        return true;
+    }
+    if (!linkConnected()) {
+        statusBar()->showMessage(tr("Device not connected. Please connect to device first."));
+        qDebug() << "Airport upload failed: CommsManager not connected";
+        return true;
+    }
+    if (airportUploadThread) {
+        statusBar()->showMessage(tr("Airport transfer already in progress"));
+        return true;
+    }
+    if (firmwareUploadThread) {
+        statusBar()->showMessage(tr("Finish firmware update before airport transfer"));
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::setFirmwareControlsEnabled(bool enabled)
+{
+    ui->pushButton_browse->setEnabled(enabled);
+    ui->pushButton_fetch_fw->setEnabled(enabled);
+    ui->pushButton_start_update->setEnabled(enabled);
+    ui->text_firmware_file->setEnabled(enabled);
+}
+
+void MainWindow::setAirportControlsEnabled(bool enabled)
+{
+    ui->pushButton_browse_airports->setEnabled(enabled);
+    ui->pushButton_fetch_apt_db->setEnabled(enabled);
+    ui->pushButton_start_airport->setEnabled(enabled);
+    ui->text_firmware_file_2->setEnabled(enabled);
+}
+
+// The worker holds its own share of the link and of the window's reporting
+// address, and nothing of the window by reference. The finish handler runs
+// on the window's thread; the thread object then deletes itself.
+QThread* MainWindow::startUploadWorker(std::shared_ptr<UploadShare>* share_out, UploadTransfer transfer,
+                                       UploadFinished finished)
+{
+    *share_out = std::make_shared<UploadShare>(this, commsOwner);
+    const std::shared_ptr<UploadShare> share = *share_out;
+    QThread* thread = QThread::create([share, transfer] {
+        ThrottledUploadProgressCtx ctx;
+        ctx.window = share.get();
+        share->setCompleted(transfer(share->comms(), &ctx));
+    });
+    connect(thread, &QThread::finished, this, [this, share, finished] { (this->*finished)(share->completed()); });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start(QThread::InheritPriority);
+    return thread;
 }
 
 void MainWindow::onStartUpdateClicked()
 {
-}
+    if (refuseFirmwareUpload())
+        return;
+    setFirmwareControlsEnabled(false);
+    ui->progressBar_firmware->setEnabled(true);
+    show_upload_progress(ui->progressBar_firmware, statusBar(), 0, tr("Starting firmware update..."));
+    qDebug().noquote() << "Starting firmware update with file:" << firmwareFilePath;
 
-void MainWindow::onBrowseAirportsClicked()
-{
-}
-
-void MainWindow::onFetchAptDbClicked()
-{
+    const QByteArray path = QFile::encodeName(firmwareFilePath);
+    const uint8_t packet_len = firmware_packet_len();
+    firmwareUploadThread = startUploadWorker(
+        &firmwareUploadShare,
+        [path, packet_len](CommsManager* link, ThrottledUploadProgressCtx* ctx) {
+            return send_fw(link, path.constData(), packet_len, fw_progress_callback, ctx);
+        },
+        &MainWindow::onFirmwareUploadFinished);
 }
 
 void MainWindow::onStartAirportClicked()
 {
+    if (refuseAirportUpload())
+        return;
+    setAirportControlsEnabled(false);
+    ui->progressBar_airports->setEnabled(true);
+    show_upload_progress(ui->progressBar_airports, statusBar(), 0, tr("Starting airport database transfer..."));
+    qDebug().noquote() << "Airport database upload:" << airportDbFilePath;
+
+    const QByteArray path = QFile::encodeName(airportDbFilePath);
+    airportUploadThread = startUploadWorker(
+        &airportUploadShare,
+        [path](CommsManager* link, ThrottledUploadProgressCtx* ctx) {
+            return send_airport_db(link, path.constData(), airport_progress_callback, ctx);
+        },
+        &MainWindow::onAirportUploadFinished);
+}
+
+// ---- Progress and the end of a transfer -------------------------------------------
+
+void MainWindow::applyFirmwareUploadProgress(int bar_0_10000, const QString& status)
+{
+    show_upload_progress(ui->progressBar_firmware, statusBar(), bar_0_10000, status);
+}
+
+void MainWindow::applyAirportUploadProgress(int bar_0_10000, const QString& status)
+{
+    show_upload_progress(ui->progressBar_airports, statusBar(), bar_0_10000, status);
+}
+
+// Only a completed image may be booted: after a failed transfer the unit is
+// not rebooted and the program stays, so the user can try again. The bar
+// stays where the transfer stopped.
+void MainWindow::onFirmwareUploadFinished(bool completed)
+{
+    setFirmwareControlsEnabled(true);
+    if (!completed) {
+        statusBar()->showMessage(tr("Firmware update failed — the device was not rebooted; see the send_fw "
+                                    "lines on standard output and try again"));
+        qDebug() << "Firmware update failed; no reboot command sent";
+    } else {
+        ui->progressBar_firmware->setValue(static_cast<int>(kUploadBarMax));
+        if (sendDeviceReboot()) {
+            statusBar()->showMessage(tr("Firmware update completed — device rebooting"));
+            qDebug() << "Firmware update finished; reboot command sent";
+        } else {
+            statusBar()->showMessage(tr("Firmware update completed — reboot failed; use Reboot button"));
+            qDebug() << "Firmware update finished; reboot command failed";
+        }
+    }
+    firmwareUploadThread = nullptr;
+}
+
+void MainWindow::onAirportUploadFinished(bool completed)
+{
+    setAirportControlsEnabled(true);
+    if (!completed) {
+        statusBar()->showMessage(tr("Airport database transfer failed — see the send_airport_db lines on "
+                                    "standard output and try again"));
+        qDebug() << "Airport database transfer failed";
+    } else {
+        ui->progressBar_airports->setValue(static_cast<int>(kUploadBarMax));
+        statusBar()->showMessage(tr("Airport database transfer finished"));
+    }
+    airportUploadThread = nullptr;
 }

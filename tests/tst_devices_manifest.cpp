@@ -6,6 +6,8 @@
 #include <QtTest>
 
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
 
@@ -16,6 +18,7 @@
 #include "mainwindow.h"
 #include "scratch_home.h"
 #include "simulated_unit.h"
+#include "window_harness.h"
 
 namespace {
 
@@ -85,6 +88,9 @@ void TestDevicesManifest::showsManifestNameAndUpdate()
     sim::unit().setSerial(serial);
     sim::unit().setFirmware(1, uint8_t(minor), 0);
 
+    // A unit with older firmware is offered the update first; declined, the load follows.
+    harness::ModalAnswer declineOffer(
+        [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::No)->click(); });
     MainWindow window;
     QTableWidget* table = window.findChild<QTableWidget*>("table_devices");
     QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),

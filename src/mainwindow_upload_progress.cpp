@@ -1,0 +1,77 @@
+#include "mainwindow_upload_progress.h"
+
+#include <QMetaObject>
+
+#include "firmware_ops/firmware_ops.h"
+#include "mainwindow.h"
+
+UploadShare::UploadShare(MainWindow* window, std::shared_ptr<CommsManager> comms)
+    : window_(window), comms_(std::move(comms)), completed_(false)
+{
+}
+
+CommsManager* UploadShare::comms() const
+{
+    return comms_.get();
+}
+
+void UploadShare::post(std::function<void(MainWindow*)> call)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (window_ == nullptr)
+        return;
+    MainWindow* window = window_;
+    QMetaObject::invokeMethod(
+        window, [window, call] { call(window); }, Qt::QueuedConnection);
+}
+
+void UploadShare::withdrawWindow()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    window_ = nullptr;
+}
+
+void UploadShare::setCompleted(bool completed)
+{
+    completed_ = completed;
+}
+
+bool UploadShare::completed() const
+{
+    return completed_;
+}
+
+uint32_t ThrottledUploadProgressCtx::compute_bar(uint32_t current, uint32_t total, int phase)
+{
+    if (total == 0)
+        return 0;
+    if (phase == FW_PROGRESS_ERASE)
+        return static_cast<uint32_t>(uint64_t(current) * kEraseBarWeight / total);
+    return kEraseBarWeight + static_cast<uint32_t>(uint64_t(current) * (kUploadBarMax - kEraseBarWeight) / total);
+}
+
+bool ThrottledUploadProgressCtx::should_emit(uint32_t bar, int phase, uint32_t current, uint32_t total)
+{
+    return should_emit(bar, phase, current, total, Clock::now());
+}
+
+bool ThrottledUploadProgressCtx::should_emit(uint32_t bar, int phase, uint32_t current, uint32_t total,
+                                             Clock::time_point now)
+{
+    bool emit_now = false;
+    if (phase != last_phase) {
+        last_phase = phase;
+        emit_now = true;
+    } else if (current == total && total != 0) {
+        emit_now = true; // the last report of a phase
+    } else if (last_posted_bar == 0xFFFFFFFF || bar > last_posted_bar + kProgressEmitBarStep) {
+        emit_now = true;
+    } else if (now - last_emit >= kProgressEmitInterval) {
+        emit_now = true;
+    }
+    if (emit_now) {
+        last_posted_bar = bar;
+        last_emit = now;
+    }
+    return emit_now;
+}

@@ -1,0 +1,165 @@
+#pragma once
+
+// What the Device Updates tab suites share: firmware images, the file
+// dialog answered with a path, the status texts and bar values a window
+// shows over time, and the flash read back.
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstring>
+
+#include "EFIS_shared/firmware.h"
+#include "flash_test_support.h"
+#include "mainwindow.h"
+#include "window_harness.h"
+
+namespace updates {
+
+const uint32_t kBank1Address = 0x03400000;
+const uint32_t kBank2Address = 0x03800000;
+
+// A firmware image: the 64-byte header, then `payload_size` bytes that
+// differ from their neighbours.
+inline QByteArray firmwareImage(uint32_t payload_size, int seed)
+{
+    firmware_header_t header;
+    memset(&header, 0, sizeof header);
+    header.magic = 0x57464B43;
+    header.version = 0x01040000;
+    header.total_size = uint32_t(sizeof header) + payload_size;
+    header.plaintext_size = payload_size;
+    header.encrypted_size = payload_size;
+    header.offset = uint32_t(sizeof header);
+    return QByteArray(reinterpret_cast<const char*>(&header), sizeof header) + patternBytes(int(payload_size), seed);
+}
+
+inline QString sha256Hex(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// Picks `path` in the open file dialog.
+inline void chooseFile(QWidget* modal, const QString& path)
+{
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog == nullptr)
+        qFatal("expected a file dialog, found %s", modal->metaObject()->className());
+    dialog->selectFile(path);
+    QMetaObject::invokeMethod(dialog, "accept");
+}
+
+inline void clickBoxButton(QWidget* modal, QMessageBox::StandardButton button)
+{
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box == nullptr)
+        qFatal("expected a message box, found %s", modal->metaObject()->className());
+    box->button(button)->click();
+}
+
+// Picks `path` in a file dialog; confirms a message box with OK.
+inline void chooseFileOrConfirm(QWidget* modal, const QString& path)
+{
+    if (qobject_cast<QFileDialog*>(modal) != nullptr)
+        chooseFile(modal, path);
+    else
+        clickBoxButton(modal, QMessageBox::Ok);
+}
+
+// Every status text and bar value the window shows while it lives, in order.
+class ShownProgress
+{
+public:
+    ShownProgress(MainWindow& window, const char* bar_name)
+    {
+        QObject::connect(window.statusBar(), &QStatusBar::messageChanged, &context_, [this](const QString& text) {
+            if (!text.isEmpty())
+                statuses.append(text);
+        });
+        QObject::connect(harness::child<QProgressBar>(window, bar_name), &QProgressBar::valueChanged, &context_,
+                         [this](int value) { bars.append(value); });
+    }
+
+    QStringList statuses;
+    QList<int> bars;
+
+private:
+    QObject context_; // ends the connections with this recorder
+};
+
+// Answers every modal dialog that opens while it lives, recording each box's
+// title and text in order; a dialog still open at the end is rejected.
+class ModalAnswers
+{
+public:
+    explicit ModalAnswers(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
+    {
+        QObject::connect(&poll_, &QTimer::timeout, [this] { answerOpenDialog(); });
+        poll_.start(kPollMs);
+    }
+    ~ModalAnswers()
+    {
+        poll_.stop();
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    }
+    ModalAnswers(const ModalAnswers&) = delete;
+    ModalAnswers& operator=(const ModalAnswers&) = delete;
+
+    QStringList titles;
+    QStringList texts;
+
+private:
+    static const int kPollMs = 5;
+
+    void answerOpenDialog()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible() || modal == last_)
+            return;
+        last_ = modal;
+        titles.append(modal->windowTitle());
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        texts.append(box != nullptr ? box->text() : QString());
+        answer_(modal);
+    }
+
+    std::function<void(QWidget*)> answer_;
+    QTimer poll_;
+    QPointer<QWidget> last_;
+};
+
+// What the application's event loop ran into.
+enum LoopEnd {
+    LOOP_QUIT = 0,      // the program asked the application to quit
+    LOOP_CONDITION = 1, // the awaited condition came true while the program kept running
+    LOOP_TIMED_OUT = 2,
+};
+
+// Runs the application's event loop, as the program does, until the program
+// quits it or `done` comes true.
+template <typename Condition> LoopEnd runApplicationUntil(Condition done)
+{
+    const int kPollMs = 5;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done())
+            QCoreApplication::exit(LOOP_CONDITION);
+    });
+    poll.start(kPollMs);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(LOOP_TIMED_OUT); });
+    guard.start(harness::kStatusWaitMs);
+    return LoopEnd(QCoreApplication::exec());
+}
+
+} // namespace updates
