@@ -80,9 +80,14 @@ std::vector<uint8_t> other_node_record(const COMMS_MSG_t& frame)
     return record_bytes(&record, sizeof record);
 }
 
+uint32_t sensor_id(uint32_t count)
+{
+    return kSensorIds[count % (sizeof kSensorIds / sizeof kSensorIds[0])];
+}
+
 COMMS_MSG_t sensor_frame(uint32_t count)
 {
-    COMMS_MSG_t frame = make_frame(kSensorIds[count % (sizeof kSensorIds / sizeof kSensorIds[0])], CAN_8_BYTES);
+    COMMS_MSG_t frame = make_frame(sensor_id(count), CAN_8_BYTES);
     put_u32_le(&frame.data[0], count);
     put_u32_le(&frame.data[4], ~count);
     return frame;
@@ -249,11 +254,23 @@ void CanNode::sendLoop()
             dropLink();
             break;
         }
+        // Arbitration: a sensor frame that is due goes ahead of the unit's
+        // next frame only when its identifier is lower, so the unit's frames
+        // sent back to back (acknowledgements, 0x0E0 then 0x0F0) stay together.
+        if (taken == 0 || sensorFrameWins(item))
+            sendTrafficIfDue();
         if (taken > 0 && !sendToHost(unit_record(item)))
             break;
-        sendTrafficIfDue();
     }
     stop_ = true;
+}
+
+bool CanNode::sensorFrameWins(const Outbound& item) const
+{
+    if (!item.raw.empty())
+        return true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sensor_id(traffic_count_) < item.frame.can_ID;
 }
 
 // Waits for room as long as the node runs; false when the host has gone.

@@ -23,6 +23,8 @@
 
 namespace sim {
 
+struct Outbound;
+
 class CanNode
 {
 public:
@@ -64,6 +66,7 @@ private:
     bool takeHostFrame();
     bool sendToHost(const std::vector<uint8_t>& record);
     bool sendOtherNodeFrames();
+    bool sensorFrameWins(const Outbound& item) const;
     void sendTrafficIfDue();
     int msUntilTraffic() const;
 

@@ -141,7 +141,7 @@ void TestCanfdFlash::firmwareUpload()
 
     bool done = false;
     const QStringList lines = printedLines([&] { done = send_fw(comms_.get(), path.constData(), 64, nullptr, nullptr); });
-    QVERIFY(done);
+    QVERIFY2(done, qPrintable(closing(lines, 4).join('\n')));
     QCOMPARE(lines.last(),
              QStringLiteral("send_fw: Firmware transmission completed successfully (130001 bytes, 2032 packets)"));
     QCOMPARE(flashBytes(kBank1, header.size()), header);
@@ -172,9 +172,10 @@ void TestCanfdFlash::airportDatabaseUpload()
 
     bool done = false;
     const QStringList lines = printedLines([&] { done = send_airport_db(comms_.get(), path.constData(), nullptr, nullptr); });
-    QVERIFY(done);
+    QVERIFY2(done, qPrintable(closing(lines, 4).join('\n')));
     QCOMPARE(flashBytes(0, database.size()), database);
-    QVERIFY(sim::unit().flash().airportDbOpen());
+    // The open command is not acknowledged: the unit takes it up when it arrives.
+    QTRY_VERIFY_WITH_TIMEOUT(sim::unit().flash().airportDbOpen(), 10000);
 
     const std::vector<Bytes> writes = write_records();
     QCOMPARE(writes.size(), size_t(1025));
