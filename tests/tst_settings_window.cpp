@@ -863,8 +863,14 @@ void SettingsWindowTest::commandsWithoutUnitReportNoLink()
 void SettingsWindowTest::simulatedProgramLoadsAtStartUp()
 {
     QProcess program;
+    // The program's per-user cache lands in scratch space, never in the real home.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    program.setWorkingDirectory(home.path());
     program.setProcessEnvironment(environment);
     QByteArray printed;
     QObject::connect(&program, &QProcess::readyReadStandardOutput,
