@@ -182,6 +182,7 @@ private:
     bool linkConnected() const;
     bool readHeaderWord(settings_struct_index index, uint32_t* value);
     bool readSettingsHeader();
+    bool readLayoutWords();
     bool readSettingsValues();
     void compareChecksumWithUnit();
     bool stampRecordForStore();

@@ -146,6 +146,14 @@ bool MainWindow::readSettingsHeader()
     if (!readHeaderWord(SETTINGS_MAGIC_NUM, &value))
         return false;
     user_config.magic = value;
+    return readLayoutWords();
+}
+
+// The unit's layout version and element count, taken into the record by the
+// load and by the save alike.
+bool MainWindow::readLayoutWords()
+{
+    uint32_t value = 0;
     if (!readHeaderWord(SETTINGS_VERSION, &value))
         return false;
     mem_version = value;
@@ -277,14 +285,8 @@ void MainWindow::onSaveClicked()
 // a zero crc32, so the checksum covers what the unit will check.
 bool MainWindow::stampRecordForStore()
 {
-    uint32_t value = 0;
-    if (!readHeaderWord(SETTINGS_VERSION, &value))
+    if (!readLayoutWords())
         return false;
-    mem_version = value;
-    user_config.version = value;
-    if (!readHeaderWord(SETTINGS_NUM_ELEMENTS, &value))
-        return false;
-    user_config.num_elements = value;
     memcpy(&user_config.magic, kStoredMagic, sizeof kStoredMagic);
     user_config.crc32 = 0;
     return true;
