@@ -20,8 +20,7 @@
 #include "output_capture.h"
 #include "simulated_unit.h"
 
-typedef std::vector<uint8_t> Bytes;
-Q_DECLARE_METATYPE(Bytes)
+#include "frame_bytes.h"
 
 using namespace can_records;
 
@@ -30,21 +29,6 @@ namespace {
 // Generous: the other end of a socket pair answers at once.
 const int kPeerWaitMs = 5000;
 const int kShortQueueWaitMs = 50;
-
-Bytes payload_of(size_t count)
-{
-    Bytes bytes(count);
-    for (size_t i = 0; i < count; i++)
-        bytes[i] = static_cast<uint8_t>(0x10 + i);
-    return bytes;
-}
-
-COMMS_MSG_t frame_with(uint32_t can_id, uint8_t code, const Bytes& payload)
-{
-    COMMS_MSG_t msg = sim::make_frame(can_id, static_cast<CAN_MSG_LEN_t>(code));
-    std::copy(payload.begin(), payload.end(), msg.data);
-    return msg;
-}
 
 // The next record on fd, as many bytes as it holds; empty when none came.
 Bytes next_record(int fd)
