@@ -184,6 +184,7 @@ private:
     void reportHeaderFailure(uint8_t index);
     void compareChecksumWithUnit();
     int takeFormAdjustments();
+    int markChangedSince(const Settings_t& earlier);
     void backUpLoadedSettings();
     void reportStoredDifferences(const settings_store_result_t& result);
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
@@ -191,7 +192,7 @@ private:
     // ---- Settings menu (mainwindow_settings_files.cpp) ----
     void connectSettingsMenu();
     QString chooseSettingsFile(QFileDialog::AcceptMode mode, const QString& title);
-    bool readSettingsFile(const QString& path, const QString& title, Settings_t* record);
+    bool openSettingsFile(const QString& title, QString* path_out, Settings_t* record);
     int applyImportedSettings(const Settings_t& imported);
     void showSettingsDifferences(const QString& title, const QString& path,
                                  const std::vector<settings_difference_t>& differences);
