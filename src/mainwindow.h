@@ -66,6 +66,9 @@ public:
     // Show one progress report of a running upload; on the window's thread only.
     void applyFirmwareUploadProgress(int bar_0_10000, const QString& status);
     void applyAirportUploadProgress(int bar_0_10000, const QString& status);
+    // Runs the reports the upload workers have posted so far; queued by name
+    // from a worker (UploadShare::post).
+    Q_INVOKABLE void deliverUploadReports();
 
 private slots:
     void onSaveClicked();
