@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -439,7 +440,15 @@ void FormTest::windowAndTabs()
         QCOMPARE(tabs->tabText(i), QLatin1String(titles[i]));
     }
     QCOMPARE(tabs->currentIndex(), 0);
-    QVERIFY(child<QMenuBar>(*window_, "menubar")->actions().isEmpty());
+    // Help comes last in the menu bar, with its two entries in order.
+    const QList<QAction*> menus = child<QMenuBar>(*window_, "menubar")->actions();
+    QVERIFY(!menus.isEmpty());
+    QCOMPARE(menus.last()->text(), QStringLiteral("Help"));
+    QCOMPARE(menus.last()->menu()->objectName(), QStringLiteral("menuHelp"));
+    QStringList helpEntries;
+    for (const QAction* entry : menus.last()->menu()->actions())
+        helpEntries << entry->objectName() + ": " + entry->text();
+    QCOMPARE(helpEntries, QStringList({"actionOpenLogFolder: Open Log Folder", "actionAbout: About"}));
     QCOMPARE(harness::statusText(*window_), QStringLiteral("Initializing..."));
 }
 
