@@ -32,8 +32,8 @@ LogFile g_log;
 // Standard output runs through a pipe while the log is open; the reader
 // forwards every byte to where standard output went before and logs it.
 // Standard error's lines queue up for the same reader, which logs each one
-// after what standard output held when it was queued, so the log keeps the
-// order in which a thread printed on the two streams.
+// after what standard output held when it was queued, so a line of standard
+// error never comes before the standard output printed ahead of it.
 struct StdoutCopy {
     int real_fd = -1;  // where standard output went before
     int pipe_fd = -1;  // the end of the pipe the reader drains
