@@ -125,6 +125,8 @@ private slots:
     void onExportSettingsTriggered();
     void onImportSettingsTriggered();
     void onCompareSettingsTriggered();
+    void onOpenLogFolderTriggered();
+    void onAboutTriggered();
 
 private:
     struct VoltageField {
@@ -209,6 +211,9 @@ private:
     uint32_t unitsFromWidgets();
     std::array<QSpinBox*, 8> vspeedBoxes() const;
     std::array<VoltageField, 4> voltageFields() const;
+
+    // ---- Help menu (mainwindow_help.cpp) ----
+    void connectHelpMenu();
 
     // ---- Colour pickers (mainwindow_colours.cpp) ----
     void showColours();
