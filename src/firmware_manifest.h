@@ -183,7 +183,9 @@ bool refreshDownloadsManifestFromNetwork(const ManifestSources& sources, QByteAr
 bool prefetchDownloadsManifest(const ManifestSources& sources, QString* error_out);
 bool loadFirmwareManifestForDevice(const ManifestSources& sources, QString* error_out,
                                    QVector<FirmwareManifestEntry>* entries_out);
+// digest_mismatch_out (may be null) is set when the package was refused
+// because its SHA-256 differs from the entry's.
 bool ensureFirmwarePackageOnDisk(const ManifestSources& sources, const FirmwareManifestEntry& entry,
-                                 QString* local_path_out, QString* error_out);
+                                 QString* local_path_out, QString* error_out, bool* digest_mismatch_out = nullptr);
 bool ensureDatabasePackageOnDisk(const ManifestSources& sources, const DatabaseManifestEntry& entry,
                                  QString* local_path_out, QString* error_out);

@@ -178,21 +178,38 @@ QString normalizeSha256Hex(const QString& hex)
     return hex.trimmed().toLower();
 }
 
-bool digestMatches(const QString& expected_normalised, const QString& actual_hex, QString* error_out)
+bool digestMatches(const QString& expected_normalised, const QString& actual_hex, QString* error_out,
+                   bool* mismatch_out = nullptr)
 {
     const QString actual = normalizeSha256Hex(actual_hex);
     if (actual == expected_normalised)
         return true;
+    if (mismatch_out != nullptr)
+        *mismatch_out = true;
     return reportFailure(error_out, QStringLiteral("Firmware file SHA-256 does not match the manifest.\n"
                                                    "Expected: %1\nActual:   %2")
                                         .arg(expected_normalised, actual));
+}
+
+// True at once when no digest is expected; mismatch_out tells a digest that
+// differs from a file that could not be read.
+bool fileMatchesDigest(const QString& file_path, const QString& expected_sha256_hex, QString* error_out,
+                       bool* mismatch_out)
+{
+    const QString expected = normalizeSha256Hex(expected_sha256_hex);
+    if (expected.isEmpty())
+        return true;
+    QString actual;
+    if (!sha256HexOfFile(file_path, &actual, error_out))
+        return false;
+    return digestMatches(expected, actual, error_out, mismatch_out);
 }
 
 // Downloads a package and keeps it at dest_path only when it is whole and
 // its digest matches, so a bad or interrupted download never sits in the
 // cache under the package's name.
 bool fetchUrlToFile(const QString& url, int timeout_ms, qint64 max_bytes, const QString& expected_sha256,
-                    const QString& dest_path, QString* error_out)
+                    const QString& dest_path, QString* error_out, bool* digest_mismatch_out)
 {
     QByteArray body;
     if (!fetchUrlToByteArray(url, timeout_ms, max_bytes, &body, error_out))
@@ -201,7 +218,7 @@ bool fetchUrlToFile(const QString& url, int timeout_ms, qint64 max_bytes, const 
         return reportFailure(error_out, QStringLiteral("Downloaded file is empty: %1").arg(url));
     const QString expected = normalizeSha256Hex(expected_sha256);
     const QString actual = QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex());
-    if (!expected.isEmpty() && !digestMatches(expected, actual, error_out))
+    if (!expected.isEmpty() && !digestMatches(expected, actual, error_out, digest_mismatch_out))
         return false;
     return writeFileWhole(dest_path, body, error_out);
 }
@@ -324,21 +341,21 @@ bool cachedPackageStillGood(const QString& cache_path, const QString& sha256)
 // Without a download address the package may lie in the local firmware
 // folder; it is held to the entry's digest like a download.
 bool takePackageFromBundle(const ManifestSources& sources, const PackageDescription& package, const QString& name,
-                           QString* local_path_out, QString* error_out)
+                           QString* local_path_out, QString* error_out, bool* digest_mismatch_out)
 {
     const QString local_path = firmwareBundleDirectory(sources.application_dir) + QLatin1Char('/') + name;
     if (!QFileInfo(local_path).isFile())
         return reportFailure(error_out,
                              QStringLiteral("%1 package not available locally and manifest has no download_url")
                                  .arg(QLatin1String(package.kind)));
-    if (!firmwareFileSha256Matches(local_path, package.sha256, error_out))
+    if (!fileMatchesDigest(local_path, package.sha256, error_out, digest_mismatch_out))
         return false;
     *local_path_out = local_path;
     return true;
 }
 
 bool ensurePackageOnDisk(const ManifestSources& sources, const PackageDescription& package, QString* local_path_out,
-                         QString* error_out)
+                         QString* error_out, bool* digest_mismatch_out)
 {
     if (local_path_out == nullptr)
         return reportFailure(error_out, QStringLiteral("local_path_out is null"));
@@ -351,9 +368,9 @@ bool ensurePackageOnDisk(const ManifestSources& sources, const PackageDescriptio
         return true;
     }
     if (package.download_url.isEmpty())
-        return takePackageFromBundle(sources, package, name, local_path_out, error_out);
+        return takePackageFromBundle(sources, package, name, local_path_out, error_out, digest_mismatch_out);
     if (!fetchUrlToFile(package.download_url, sources.network_timeout_ms, package.max_bytes, package.sha256, cache_path,
-                        error_out))
+                        error_out, digest_mismatch_out))
         return false;
     *local_path_out = cache_path;
     return true;
@@ -522,21 +539,15 @@ bool sha256HexOfFile(const QString& file_path, QString* hex_out, QString* error_
 
 bool firmwareFileSha256Matches(const QString& file_path, const QString& expected_sha256_hex, QString* error_out)
 {
-    const QString expected = normalizeSha256Hex(expected_sha256_hex);
-    if (expected.isEmpty())
-        return true;
-    QString actual;
-    if (!sha256HexOfFile(file_path, &actual, error_out))
-        return false;
-    return digestMatches(expected, actual, error_out);
+    return fileMatchesDigest(file_path, expected_sha256_hex, error_out, nullptr);
 }
 
 bool ensureFirmwarePackageOnDisk(const ManifestSources& sources, const FirmwareManifestEntry& entry,
-                                 QString* local_path_out, QString* error_out)
+                                 QString* local_path_out, QString* error_out, bool* digest_mismatch_out)
 {
     const PackageDescription package = {entry.firmware_file, entry.download_url, entry.sha256, "firmware_file",
                                         "Firmware", kFirmwarePackageMaxBytes};
-    return ensurePackageOnDisk(sources, package, local_path_out, error_out);
+    return ensurePackageOnDisk(sources, package, local_path_out, error_out, digest_mismatch_out);
 }
 
 bool ensureFirmwarePackageOnDisk(const FirmwareManifestEntry& entry, QString* local_path_out, QString* error_out)
@@ -549,7 +560,7 @@ bool ensureDatabasePackageOnDisk(const ManifestSources& sources, const DatabaseM
 {
     const PackageDescription package = {entry.database_file, entry.download_url, entry.sha256, "database_file",
                                         "Database", kDatabasePackageMaxBytes};
-    return ensurePackageOnDisk(sources, package, local_path_out, error_out);
+    return ensurePackageOnDisk(sources, package, local_path_out, error_out, nullptr);
 }
 
 bool ensureDatabasePackageOnDisk(const DatabaseManifestEntry& entry, QString* local_path_out, QString* error_out)

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 const char kTestManifestPath[] = "/firmware/downloads_manifest.json";
 
@@ -31,6 +32,9 @@ bool ManifestScratch::reset()
     plain_server_->clear();
     memory_copy_.clear();
     network_record_ = ManifestNetworkRecord();
+    silentConnections();
+    qDeleteAll(silent_connections_);
+    silent_connections_.clear();
     manifest_url = server_->url(QLatin1String(kTestManifestPath));
     scratch_.reset(new QTemporaryDir);
     application_dir_ = scratch_->filePath(QStringLiteral("install/bin"));
@@ -47,6 +51,13 @@ void ManifestScratch::leave()
 ManifestSources ManifestScratch::sources(int timeout_ms)
 {
     return {manifest_url, timeout_ms, application_dir_, &memory_copy_, &network_record_};
+}
+
+int ManifestScratch::silentConnections()
+{
+    while (QTcpSocket* socket = silent_server_->nextPendingConnection())
+        silent_connections_.append(socket);
+    return int(silent_connections_.size());
 }
 
 QString ManifestScratch::silentUrl() const

@@ -45,6 +45,8 @@ public:
     ManifestNetworkRecord& networkRecord() { return network_record_; }
     // An address on 127.0.0.1 where a connection is accepted and never answered.
     QString silentUrl() const;
+    // Connections made to that address so far.
+    int silentConnections();
     QString homePath() const { return home_->path(); }
     QString applicationDir() const { return application_dir_; }
     QString scratchPath(const QString& relative) const { return scratch_->filePath(relative); }
@@ -61,6 +63,7 @@ private:
     QString application_dir_;
     QString original_working_dir_;
     std::unique_ptr<QTcpServer> silent_server_;
+    QList<QTcpSocket*> silent_connections_;
     QByteArray memory_copy_;
     ManifestNetworkRecord network_record_;
 };
