@@ -66,6 +66,9 @@ public:
     // Show one progress report of a running upload; on the window's thread only.
     void applyFirmwareUploadProgress(int bar_0_10000, const QString& status);
     void applyAirportUploadProgress(int bar_0_10000, const QString& status);
+    // The bar's own text: its percentage, and the rate and time left of the write phase.
+    void applyFirmwareUploadBarText(const QString& text);
+    void applyAirportUploadBarText(const QString& text);
     // Runs the reports the upload workers have posted so far; queued by name
     // from a worker (UploadShare::post).
     Q_INVOKABLE void deliverUploadReports();
@@ -128,6 +131,8 @@ private slots:
     void onExportSettingsTriggered();
     void onImportSettingsTriggered();
     void onCompareSettingsTriggered();
+    void onOpenLogFolderTriggered();
+    void onAboutTriggered();
 
 private:
     struct VoltageField {
@@ -144,6 +149,7 @@ private:
     void connectSettingsValues();
     void initializeDeviceConnection();
     void refreshDevicesTable();
+    void showDeviceRow(const FirmwareManifestEntry* entry);
     void prefetchManifest();
     QString deviceTypeName() const;
     void setDeviceCell(int column, const QString& text, bool centred);
@@ -173,6 +179,8 @@ private:
     void tryPopulatePendingFirmwareUpdate();
     void selectManifestFirmwareFile(const FirmwareManifestEntry& entry);
     bool loadManifestEntriesForDevice();
+    bool loadFirmwareManifestEntries(QString* error);
+    void rejectFirmwareFile(const QString& reason);
     bool askToUpdateFirmware(const FirmwareManifestEntry& entry);
     bool fetchFirmwareManifest();
     bool askToSelectFirmwareManually();
@@ -181,6 +189,7 @@ private:
     void fetchAirportDatabase();
 
     // ---- Configuration transfer (mainwindow_settings.cpp) ----
+    bool sendDeviceReboot(const QString& transferNote);
     bool linkFreeForWindow();
     bool linkConnected() const;
     void reportLoadFailure(const settings_load_result_t& result);
@@ -213,6 +222,9 @@ private:
     std::array<QSpinBox*, 8> vspeedBoxes() const;
     std::array<VoltageField, 4> voltageFields() const;
 
+    // ---- Help menu (mainwindow_help.cpp) ----
+    void connectHelpMenu();
+
     // ---- Colour pickers (mainwindow_colours.cpp) ----
     void showColours();
     void storeColoursFromWidgets();
@@ -238,6 +250,9 @@ private:
     QVector<FirmwareManifestEntry> firmwareManifestEntries;
     // A newer firmware was offered and its package is not yet in place.
     bool pendingFirmwareUpdate;
+    // A manifest lookup or package download is waiting for the network;
+    // another one would run inside it.
+    bool manifestLookupRunning;
     // Where the manifest and its packages come from.
     ManifestSources manifestSources;
     // The link, used by the window's thread through `comms`; the window and

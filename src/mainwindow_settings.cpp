@@ -305,11 +305,18 @@ void MainWindow::reportStoredDifferences(const settings_store_result_t& result)
 // the program again once it is back.
 bool MainWindow::sendDeviceReboot()
 {
+    return sendDeviceReboot(QString());
+}
+
+// The notice after an upload first says how long the transfer took.
+bool MainWindow::sendDeviceReboot(const QString& transferNote)
+{
     if (!linkConnected())
         return false;
+    const QString notice = tr("The device will reboot.\n\nPlease relaunch this application once the device has "
+                              "rebooted. ");
     QMessageBox::information(this, tr("Reconnect After Reboot"),
-                             tr("The device will reboot.\n\nPlease relaunch this application once the device has "
-                                "rebooted. "),
+                             transferNote.isEmpty() ? notice : transferNote + QStringLiteral("\n\n") + notice,
                              QMessageBox::Ok);
     if (!settings_request_reboot(comms))
         return false;
