@@ -7,6 +7,7 @@
 // acknowledgement the unit sends when it is done. Diagnostic lines go to
 // standard output.
 
+#include <atomic>
 #include <cstdint>
 
 #include "EFIS_shared/firmware.h"
@@ -39,15 +40,19 @@ bool set_mx25_addr(CommsManager* comms, uint32_t address);
 // or partition_none on any failure or an answer that names no bank.
 mx25_partition get_mx25_partition(CommsManager* comms);
 
+// Both uploads look at `stop` (when given) before each erase and each write
+// packet: once it is set, the upload ends between two exchanges, never in the
+// middle of one, and reports failure.
+
 // Writes a firmware image (a firmware_header_t and its payload) into the bank
 // the unit names, in write packets of max_packet_len bytes (1 to 64). True
 // when every payload byte the header announces was written and acknowledged;
 // only then may the unit be asked to start from that bank.
 bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t max_packet_len,
-             fw_progress_callback_t progress_cb, void* user_data);
+             fw_progress_callback_t progress_cb, void* user_data, const std::atomic<bool>* stop = nullptr);
 
 // Writes an airport database file from flash address 0 between closing and
 // reopening the unit's database. True when the whole file was written and the
 // open command sent; otherwise the unit's database stays closed.
 bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb,
-                     void* user_data);
+                     void* user_data, const std::atomic<bool>* stop = nullptr);
