@@ -26,8 +26,9 @@ using manifest_internal::reportFailure;
 
 namespace {
 
-// .invalid never resolves, so the address can never reach somebody else's server.
-const char kDefaultManifestUrl[] = "https://updates.corvane.invalid/firmware/downloads_manifest.json";
+// Chosen where the program is built; the build refuses anything but an
+// https address.
+const char kDefaultManifestUrl[] = EFIS_MANIFEST_URL;
 
 // A plain GET is answered in full with 200; any other status carries no package.
 const int kHttpStatusOk = 200;

@@ -431,6 +431,10 @@ void TestFirmwareUpload::badArguments_data()
     QTest::newRow("not connected") << false << 64 << true << "send_fw: CommsManager not connected";
     QTest::newRow("packet length 0") << true << 0 << true << "send_fw: Invalid max_packet_len 0 (must be 1..64)";
     QTest::newRow("packet length 65") << true << 65 << true << "send_fw: Invalid max_packet_len 65 (must be 1..64)";
+    const QString not_fd = "send_fw: Invalid max_packet_len %1 (must be a CAN FD payload length: 1..8, 12, 16, 20, "
+                           "24, 32, 48 or 64)";
+    QTest::newRow("packet length 10") << true << 10 << true << not_fd.arg(10);
+    QTest::newRow("packet length 33") << true << 33 << true << not_fd.arg(33);
     QTest::newRow("no path") << true << 64 << false << "send_fw: Invalid encrypted file path";
 }
 

@@ -48,7 +48,7 @@ private slots:
     void cleanup();
 
     void cacheDirectoryIsPerUser();
-    void defaultAddressPointsAtNobodyElse();
+    void addressIsTheOneTheBuildChose();
     void goodManifestRefreshesStoredCopies();
     void interruptedCacheWriteKeepsPreviousCopy();
     void requestCarriesOnlyOurUserAgent();
@@ -123,12 +123,10 @@ void ManifestRetrievalTest::cacheDirectoryIsPerUser()
     QVERIFY(QFileInfo(directory).isDir());
 }
 
-void ManifestRetrievalTest::defaultAddressPointsAtNobodyElse()
+void ManifestRetrievalTest::addressIsTheOneTheBuildChose()
 {
-    const QUrl address(firmwareManifestUrl());
-    QCOMPARE(address.scheme(), QStringLiteral("https"));
-    QVERIFY(address.host().endsWith(QLatin1String(".invalid")));
-    QCOMPARE(address.path(), kManifestPath);
+    QCOMPARE(firmwareManifestUrl(), QStringLiteral(EFIS_MANIFEST_URL));
+    QCOMPARE(defaultManifestSources().manifest_url, firmwareManifestUrl());
 }
 
 void ManifestRetrievalTest::goodManifestRefreshesStoredCopies()

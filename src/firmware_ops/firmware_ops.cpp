@@ -379,6 +379,14 @@ bool firmware_arguments_valid(CommsManager* comms, const char* path, uint8_t max
         printf("send_fw: Invalid max_packet_len %u (must be 1..64)\n", max_packet_len);
         return false;
     }
+    // A packet travels padded to the next CAN FD length, and the unit writes
+    // the padding too: every packet would shift the image by the padding.
+    if (dlc_code_to_bytes(bytes_to_dlc_code(max_packet_len)) != max_packet_len) {
+        printf("send_fw: Invalid max_packet_len %u (must be a CAN FD payload length: 1..8, 12, 16, 20, 24, 32, 48 "
+               "or 64)\n",
+               max_packet_len);
+        return false;
+    }
     if (path == nullptr) {
         printf("send_fw: Invalid encrypted file path\n");
         return false;
