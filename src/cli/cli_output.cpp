@@ -92,7 +92,11 @@ QuietStandardError::~QuietStandardError()
 }
 
 ProgressLine::ProgressLine(const QString& label)
-    : label_(label), enabled_(isatty(STDERR_FILENO) == 1), shown_(false)
+    : label_(label),
+      enabled_(isatty(STDERR_FILENO) == 1),
+      shown_(false),
+      last_report_at_(TransferEstimate::Clock::now()),
+      writing_(false)
 {
 }
 
@@ -111,13 +115,20 @@ void ProgressLine::show(uint32_t current, uint32_t total, int phase)
 {
     if (!enabled_ || total == 0)
         return;
+    const TransferEstimate::Clock::time_point now = TransferEstimate::Clock::now();
+    if (phase == FW_PROGRESS_WRITE) {
+        if (!writing_)
+            estimate_.start(last_report_at_);
+        writing_ = true;
+        estimate_.update(current, total, now);
+    }
+    last_report_at_ = now;
     const bool last = current >= total;
     if (shown_ && !last && since_shown_.elapsed() < kProgressRedrawMs)
         return;
-    const int percent = static_cast<int>(100ull * current / total);
     const QString text = phase == FW_PROGRESS_ERASE
                              ? QStringLiteral("%1: erasing %2 / %3 blocks").arg(label_).arg(current).arg(total)
-                             : QStringLiteral("%1: %2 %").arg(label_).arg(percent, 3);
+                             : QStringLiteral("%1: %2").arg(label_, estimate_.text());
     // Carriage return, the text, and the rest of a longer earlier line cleared.
     fprintf(stderr, "\r%s\033[K", text.toLocal8Bit().constData());
     fflush(stderr);

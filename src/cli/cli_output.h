@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include "transfer_estimate.h"
+
 namespace cli {
 
 // Once, before anything talks to the unit.
@@ -36,7 +38,8 @@ private:
 };
 
 // The progress of an upload as one updating line on standard error, only
-// when standard error is a terminal; the flash operations report through
+// when standard error is a terminal: the blocks erased, then the percentage,
+// rate and time left of the write phase. The flash operations report through
 // `report` (a fw_progress_callback_t) with the line as user data.
 class ProgressLine
 {
@@ -55,6 +58,10 @@ private:
     bool enabled_;
     bool shown_;
     QElapsedTimer since_shown_;
+    // The write phase is timed from the last report before it.
+    TransferEstimate::Clock::time_point last_report_at_;
+    bool writing_;
+    TransferEstimate estimate_;
 };
 
 } // namespace cli
