@@ -19,18 +19,13 @@ namespace cli {
 
 namespace {
 
-// Units from firmware 0.3.2 on take full write packets; older ones only 8 bytes.
-const uint8_t kFirmwarePacketLen = 64;
-const uint8_t kLegacyFirmwarePacketLen = 8;
-// The character the unit's boot loader takes as "reboot".
-const uint8_t kRebootRequest = 0x48;
 
 const char kDigestMismatchStart[] = "Firmware file SHA-256 does not match the manifest.";
 
 bool sendRebootRequest(CommsManager* comms)
 {
     COMMS_MSG_t msg = comms_msg_init(CANMSG_ENTER_BL, CAN_1_BYTES);
-    msg.data[0] = kRebootRequest;
+    msg.data[0] = ENTER_BL_REBOOT;
     return comms->write(msg) > 0;
 }
 
@@ -113,18 +108,13 @@ int fetchLatestAirportDb(const Invocation& invocation, QString* path)
     return kExitSuccess;
 }
 
-uint8_t firmwarePacketLen()
-{
-    return fwversion_at_least(fw, 0, 3, 2) ? kFirmwarePacketLen : kLegacyFirmwarePacketLen;
-}
-
 int writeFirmware(CommsManager* comms, const QString& path)
 {
     const StopOnInterrupt stop;
     bool written = false;
     {
         ProgressLine progress(QStringLiteral("Firmware"));
-        written = send_fw(comms, QFile::encodeName(path).constData(), firmwarePacketLen(), ProgressLine::report,
+        written = send_fw(comms, QFile::encodeName(path).constData(), firmware_packet_len(fw), ProgressLine::report,
                           &progress, stop.flag());
     }
     if (stop.interrupted()) {
