@@ -2,18 +2,9 @@
 
 #include "EFIS_shared/firmware.h"
 
-namespace {
-
-uint8_t type_byte(uint32_t serial_number)
-{
-    return static_cast<uint8_t>(serial_number >> 24);
-}
-
-} // namespace
-
 QString deviceTypeKeyFromSerial(uint32_t serial_number)
 {
-    return QStringLiteral("%1").arg(unsigned(type_byte(serial_number)), 2, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("%1").arg(unsigned(get_device_type(serial_number)), 2, 16, QLatin1Char('0')).toUpper();
 }
 
 QString hardwareRevisionFromSerial(uint32_t serial_number)
@@ -23,7 +14,7 @@ QString hardwareRevisionFromSerial(uint32_t serial_number)
 
 QString deviceTypeName(uint32_t serial_number)
 {
-    const uint8_t type = type_byte(serial_number);
+    const DeviceType_t type = get_device_type(serial_number);
     switch (type) {
     case Device_type_EFIS:
         return QStringLiteral("Halcyra");

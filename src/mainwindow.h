@@ -142,7 +142,6 @@ private:
     void initializeDeviceConnection();
     void refreshDevicesTable();
     void prefetchManifest();
-    QString deviceTypeName() const;
     void setDeviceCell(int column, const QString& text, bool centred);
     void waitForUploadOnClose(QThread* thread, UploadShare* share);
 

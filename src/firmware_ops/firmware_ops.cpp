@@ -22,6 +22,9 @@ const std::chrono::microseconds kWritePacketPause(100);
 const std::chrono::microseconds kAirportPacketPause(200);
 // The unit settles its closed database before the first erase.
 const std::chrono::milliseconds kAirportCloseSettle(10);
+// Units from firmware 0.3.2 on take full write packets; older ones only 8 bytes.
+const uint8_t kFirmwarePacketLen = COMMS_MSG_DATA_LEN;
+const uint8_t kLegacyFirmwarePacketLen = 8;
 // Airport database packets are always full frames, whatever the unit's firmware.
 const uint8_t kAirportPacketLen = COMMS_MSG_DATA_LEN;
 // A sleeping thread wakes late, by its timer slack (50 us by default on
@@ -634,6 +637,11 @@ mx25_partition get_mx25_partition(CommsManager* comms)
 }
 
 // ---- Uploads ---------------------------------------------------------------------------
+
+uint8_t firmware_packet_len(const fwversion_t& version)
+{
+    return fwversion_at_least(version, 0, 3, 2) ? kFirmwarePacketLen : kLegacyFirmwarePacketLen;
+}
 
 bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t max_packet_len,
              fw_progress_callback_t progress_cb, void* user_data, const std::atomic<bool>* stop)

@@ -14,10 +14,6 @@
 #include "EFIS_shared/mem_layout.h"
 #include "comms/comms.h"
 
-// Airport database control bytes.
-const uint8_t AIRPORT_DB_OP_CLOSE = 220; // 0xDC: the unit stops using its database
-const uint8_t AIRPORT_DB_OP_OPEN = 218;  // 0xDA: the unit takes up its database again
-
 // Phases reported through fw_progress_callback_t.
 enum {
     FW_PROGRESS_ERASE = 0, // current: blocks erased so far (1-based); total: blocks to erase
@@ -39,6 +35,10 @@ bool set_mx25_addr(CommsManager* comms, uint32_t address);
 // Asks the unit which firmware partition to write: partition_1, partition_2,
 // or partition_none on any failure or an answer that names no bank.
 mx25_partition get_mx25_partition(CommsManager* comms);
+
+// The write packet length a unit running `version` takes: full frames from
+// firmware 0.3.2 on, 8 bytes before.
+uint8_t firmware_packet_len(const fwversion_t& version);
 
 // Both uploads look at `stop` (when given) before each erase and each write
 // packet: once it is set, the upload ends between two exchanges, never in the
