@@ -27,6 +27,13 @@ const Candidate kCandidates[] = {
     {"CAN FD", CAN_FD},
 };
 
+// Why a read failed, in words; a USB report too short to hold a frame is no
+// system error, so errno's own text would not say it.
+const char* read_error_text(int error)
+{
+    return error == EBADMSG ? "report too short to hold a frame" : strerror(error);
+}
+
 bool is_identity_reply(const COMMS_MSG_t& reply)
 {
     return (reply.can_ID & kCanStdIdMask) == CANMSG_WHOAMI_REQUEST && reply.msg_len == CAN_8_BYTES;
@@ -117,6 +124,15 @@ int CommsManager::read(COMMS_MSG_t* msg)
     return -1;
 }
 
+int CommsManager::drop_waiting_frames()
+{
+    if (usbHid != nullptr && usbHid->isConnected())
+        return usbHid->dropWaitingReports(kMaxDroppedFrames);
+    if (canFd != nullptr && canFd->isConnected())
+        return canFd->dropWaitingFrames(kMaxDroppedFrames);
+    return 0;
+}
+
 bool CommsManager::isConnected() const
 {
     return (usbHid != nullptr && usbHid->isConnected()) || (canFd != nullptr && canFd->isConnected());
@@ -170,7 +186,7 @@ uint32_t request_identity(Transport* transport, COMM_INTERFACE_t iface, fwversio
             // A CAN socket with nothing queued says so through errno.
             if (iface == CAN_FD && (errno == EAGAIN || errno == EWOULDBLOCK))
                 continue;
-            printf("get_serialnumber: Error reading response from device (%s).\n", strerror(errno));
+            printf("get_serialnumber: Error reading response from device (%s).\n", read_error_text(errno));
             return 0xFFFFFFFF;
         }
         if (result == 0 || !is_identity_reply(reply))

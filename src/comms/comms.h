@@ -14,6 +14,9 @@
 class USBHID;
 class CANFD;
 
+// A link that keeps delivering frames (a busy bus) stops being emptied after
+// this many, so a request is never held up for good.
+const int kMaxDroppedFrames = 256;
 // Mask of an 11-bit standard identifier.
 const uint32_t kCanStdIdMask = 0x7FF;
 
@@ -39,6 +42,10 @@ public:
     // Receives one frame: positive a frame, 0 nothing in time, negative an error.
     // Not locked: only one thread may wait for replies at a time.
     int read(COMMS_MSG_t* msg);
+    // Throws away the frames already waiting on the open transport without
+    // waiting for more, so a late reply to an earlier request cannot be taken
+    // for the reply to the next one; how many there were. Same rule as read.
+    int drop_waiting_frames();
 
     bool isConnected() const;
     COMM_INTERFACE_t getActiveInterface() const;
@@ -82,6 +89,10 @@ typedef enum : uint8_t {
 const int kAckDeadlineMs = 1000;
 // A settings or calibration value reply arrives within this time.
 const int kValueReplyDeadlineMs = 500;
+
+// Sends a request after dropping the frames already waiting on the link, so
+// only what the unit sends from now on can answer it; the write's result.
+int send_request(CommsManager* comms, const COMMS_MSG_t& msg);
 
 // Waits for the command acknowledgement of can_id; true only for status ACK.
 bool wait_for_ack(CommsManager* comms, uint32_t can_id);

@@ -95,12 +95,18 @@ COMMS_MSG_t value_request(target_comms_t target, uint8_t index)
 
 int send_and_wait_for_ack(CommsManager* comms, const COMMS_MSG_t& msg)
 {
-    if (comms->write(msg) <= 0)
+    if (send_request(comms, msg) <= 0)
         return -1;
     return wait_for_ack(comms, msg.can_ID) ? 0 : -1;
 }
 
 } // namespace
+
+int send_request(CommsManager* comms, const COMMS_MSG_t& msg)
+{
+    comms->drop_waiting_frames();
+    return comms->write(msg);
+}
 
 bool wait_for_ack(CommsManager* comms, uint32_t can_id)
 {
@@ -171,7 +177,7 @@ bool read_value(CommsManager* comms, target_comms_t target, uint8_t index, uint3
     if (target != SETTINGS_COMMS && target != SENSOR_COMMS)
         return false;
     const uint32_t expected_id = target == SETTINGS_COMMS ? CANMSG_SEND_SETTINGS_VALUE : CANMSG_SEND_SENSOR_CALIB;
-    if (comms->write(value_request(target, index)) <= 0) {
+    if (send_request(comms, value_request(target, index)) <= 0) {
         printf("Failed to send COMMS_MSG_t to device.\n");
         return false;
     }

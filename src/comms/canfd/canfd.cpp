@@ -173,6 +173,20 @@ int CANFD::read(COMMS_MSG_t* msg, int timeout_ms)
     }
 }
 
+// A record that is no CAN frame is thrown away as well.
+int CANFD::dropWaitingFrames(int limit)
+{
+    int dropped = 0;
+    COMMS_MSG_t msg;
+    while (dropped < limit) {
+        const int result = read(&msg, 0);
+        if (result == 0 || (result < 0 && errno != EPROTO))
+            break;
+        dropped++;
+    }
+    return dropped;
+}
+
 int CANFD::write(const uint8_t* bytes, size_t length)
 {
     if (bytes == nullptr || length < kBodyHeaderBytes || length > kBodyHeaderBytes + COMMS_MSG_DATA_LEN) {

@@ -45,6 +45,9 @@ public:
     // record that is no CAN frame, ENOTCONN when not connected).
     int read(COMMS_MSG_t* msg);
     int read(COMMS_MSG_t* msg, int timeout_ms);
+    // Throws away the frames already waiting, at most limit of them, without
+    // waiting for more; how many there were.
+    int dropWaitingFrames(int limit);
     // Sends a frame body laid out as on USB: can_ID (4 bytes, little-endian),
     // the length code, then the payload.
     int write(const uint8_t* bytes, size_t length);

@@ -47,6 +47,11 @@ int CANFD::read(COMMS_MSG_t* /*msg*/, int /*timeout_ms*/)
     return -1;
 }
 
+int CANFD::dropWaitingFrames(int /*limit*/)
+{
+    return 0;
+}
+
 int CANFD::write(const uint8_t* /*bytes*/, size_t /*length*/)
 {
     return -1;

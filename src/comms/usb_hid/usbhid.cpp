@@ -1,5 +1,6 @@
 #include "comms/usb_hid/usbhid.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -83,8 +84,10 @@ int USBHID::read(COMMS_MSG_t* msg)
     const int length = hid_read_timeout(device_handle, buffer, sizeof buffer, kReadTimeoutMs);
     if (length <= 0)
         return length;
-    if (length < kIncomingHeaderBytes)
+    if (length < kIncomingHeaderBytes) {
+        errno = EBADMSG;
         return -1;
+    }
 
     memset(msg, 0, sizeof *msg);
     msg->iface = static_cast<COMM_INTERFACE_t>(buffer[1]);
@@ -98,6 +101,17 @@ int USBHID::read(COMMS_MSG_t* msg)
         count = present;
     memcpy(msg->data, &buffer[kIncomingHeaderBytes], count);
     return length;
+}
+
+int USBHID::dropWaitingReports(int limit)
+{
+    if (!connected || device_handle == nullptr)
+        return 0;
+    uint8_t buffer[kReadBufferSize];
+    int dropped = 0;
+    while (dropped < limit && hid_read_timeout(device_handle, buffer, sizeof buffer, 0) > 0)
+        dropped++;
+    return dropped;
 }
 
 int USBHID::write(const uint8_t* bytes, size_t length)

@@ -30,8 +30,12 @@ public:
     bool isConnected() const;
 
     // Positive: the report length (report ID included); 0: nothing within the
-    // time-out; -1: failure, not connected, or a report too short to hold a frame.
+    // time-out; -1: failure, not connected, or a report too short to hold a
+    // frame (errno EBADMSG).
     int read(COMMS_MSG_t* msg);
+    // Throws away the reports already waiting, at most limit of them, without
+    // waiting for more; how many there were.
+    int dropWaitingReports(int limit);
     // Sends one report body behind the report ID; hid_write's result.
     int write(const uint8_t* bytes, size_t length);
     // Packs one frame (without its iface byte) and sends it.
