@@ -72,10 +72,12 @@ bool load_state_named_in_environment()
 {
     if (state_file() == nullptr || *state_file() == '\0')
         return false;
+    // The unit exists before the saver is registered, so the saver runs
+    // before the unit is destroyed.
+    SimulatedUnit& the_unit = unit();
     std::ifstream exists(state_file());
     if (exists)
-        unit().loadState(state_file());
-    // Registered after the unit exists, so it runs before the unit is destroyed.
+        the_unit.loadState(state_file());
     atexit(save_at_exit);
     return true;
 }

@@ -43,5 +43,9 @@ int reboot(const Invocation& invocation);
 int updateFirmware(const Invocation& invocation);
 int updateAirportDb(const Invocation& invocation);
 int checkUpdates(const Invocation& invocation);
+int settings(const Invocation& invocation);
+
+// What follows "settings" on the command line.
+extern const char kSettingsActions[];
 
 } // namespace cli

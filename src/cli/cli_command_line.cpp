@@ -24,6 +24,7 @@ enum CommandOption {
     kNoOption = 0,
     kJsonOption = 1,
     kLatestOption = 2,
+    kStoreOption = 4,
 };
 
 struct Command {
@@ -31,7 +32,7 @@ struct Command {
     const char* synopsis; // what follows the name in the help
     const char* summary;
     int options;          // CommandOption bits
-    int files;            // positional FILE arguments: 0, or 1 (replaced by --latest where it is offered)
+    int files;            // positional FILE arguments: 0, 1 (replaced by --latest where it is offered), or -1: the command's own
     CommandFunction run;
 };
 
@@ -45,6 +46,11 @@ const Command kCommands[] = {
     {"check-updates", "", "Compare the unit's firmware with the downloads manifest (exit status 10: newer offered).",
      kNoOption, 0, checkUpdates},
     {"reboot", "", "Ask the unit to restart.", kNoOption, 0, reboot},
+    {"settings", "ACTION ...",
+     "The unit's settings by the names of the settings file: show, get NAME..., set NAME=VALUE... (sent, stored and "
+     "read back), export FILE, import FILE [--store], diff FILE (exit status 0 when equal, 1 when different, 2 when "
+     "they cannot be compared).",
+     kStoreOption, -1, settings},
 };
 
 const char kExitStatusHelp[] = "Exit status:\n"
@@ -73,6 +79,8 @@ struct GlobalOptions {
 const QCommandLineOption kJson(QStringLiteral("json"), QStringLiteral("Print one JSON object."));
 const QCommandLineOption kLatest(QStringLiteral("latest"),
                                  QStringLiteral("Use the downloads manifest's package instead of a file."));
+const QCommandLineOption kStore(QStringLiteral("store"),
+                                QStringLiteral("import: have the unit store the imported settings and read them back."));
 
 QString programName(const QStringList& arguments)
 {
@@ -163,7 +171,11 @@ void configureCommandParser(QCommandLineParser* parser, const Command& command, 
         parser->addOption(kJson);
     if (command.options & kLatestOption)
         parser->addOption(kLatest);
+    if (command.options & kStoreOption)
+        parser->addOption(kStore);
     parser->addPositionalArgument(QLatin1String(command.name), QStringLiteral("The command."));
+    if (command.files < 0)
+        parser->addPositionalArgument(QStringLiteral("ACTION"), QLatin1String(kSettingsActions), QStringLiteral("ACTION ..."));
     if (command.files > 0)
         parser->addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to write (or --latest)."),
                                       QStringLiteral("FILE"));
@@ -186,7 +198,10 @@ int parseCommand(const Command& command, const QStringList& arguments, const QSt
         return usageError(arguments, error);
     invocation->json = (command.options & kJsonOption) && parser.isSet(kJson);
     invocation->latest = (command.options & kLatestOption) && parser.isSet(kLatest);
+    invocation->store = (command.options & kStoreOption) && parser.isSet(kStore);
     invocation->arguments = parser.positionalArguments().mid(1);
+    if (command.files < 0)
+        return -1;
     const int files_expected = invocation->latest ? 0 : command.files;
     if (invocation->arguments.size() != files_expected) {
         const QString wanted = command.files == 0 ? QStringLiteral("takes no arguments")

@@ -14,6 +14,7 @@
 #include "comms/comms.h"
 #include "device_type.h"
 #include "firmware_ops/firmware_ops.h"
+#include "settings_transfer.h"
 
 namespace cli {
 
@@ -21,13 +22,6 @@ namespace {
 
 
 const char kDigestMismatchStart[] = "Firmware file SHA-256 does not match the manifest.";
-
-bool sendRebootRequest(CommsManager* comms)
-{
-    COMMS_MSG_t msg = comms_msg_init(CANMSG_ENTER_BL, CAN_1_BYTES);
-    msg.data[0] = ENTER_BL_REBOOT;
-    return comms->write(msg) > 0;
-}
 
 // A digest that does not match is a verification failure; anything else
 // that keeps a package from the disk is a failed operation.
@@ -127,7 +121,7 @@ int writeFirmware(CommsManager* comms, const QString& path)
                                   "lines)"));
         return kExitFailed;
     }
-    if (!sendRebootRequest(comms)) {
+    if (!settings_request_reboot(comms)) {
         printError(QStringLiteral("firmware written, but the reboot request could not be sent; run the reboot "
                                   "command"));
         return kExitFailed;
@@ -238,7 +232,7 @@ int reboot(const Invocation& invocation)
     const int found = connectToUnit(invocation, &comms);
     if (found != kExitSuccess)
         return found;
-    if (!sendRebootRequest(comms.get())) {
+    if (!settings_request_reboot(comms.get())) {
         printError(QStringLiteral("failed to send the reboot command"));
         return kExitFailed;
     }
