@@ -8,7 +8,9 @@
 
 #include <csignal>
 
+#include "EFIS_shared/get_set.h"
 #include "manifest_scratch.h"
+#include "settings_file.h"
 #include "simulated_unit.h"
 #include "update_tab.h"
 
@@ -115,6 +117,13 @@ void TestCli::initTestCase()
     QVERIFY(writeWholeFile(dir.filePath("firmware/efis_1.4.0.bin"), image));
     QVERIFY(writeWholeFile(dir.filePath("firmware/airport_2026.db"), database));
     QVERIFY(writeWholeFile(dir.filePath("tampered/efis_1.4.0.bin"), tampered));
+
+    Settings_t settings = sim::factory_settings();
+    const settings_file_unit_t unit = {sim::SimulatedUnit::kDefaultSerial, {0x01030000}};
+    QVERIFY(writeWholeFile(dir.filePath("settings/factory.json"), settings_file_export(settings, unit)));
+    uint32_t vne = 160;
+    settings_set_value(&settings, VNE_INDEX, &vne);
+    QVERIFY(writeWholeFile(dir.filePath("settings/vne160.json"), settings_file_export(settings, unit)));
 }
 
 void TestCli::startProgram(QProcess* process, const QStringList& arguments)
@@ -155,6 +164,12 @@ QString TestCli::unitAfterRun() const
         facts << "airport database closed";
     if (frameSent(CANMSG_ENTER_BL))
         facts << "reboot frame sent";
+    if (frameSent(CANMSG_GLOBAL_SET_SETTING))
+        facts << "settings sent";
+    if (sim::unit().storeCount() > 0)
+        facts << (sim::unit().lastStoreChecksumMatched() ? "settings stored" : "stored with a wrong checksum");
+    if (sim::unit().settingsValue(VNE_INDEX) != 150)
+        facts << QStringLiteral("vne %1").arg(sim::unit().settingsValue(VNE_INDEX));
     return facts.join(", ");
 }
 
@@ -204,6 +219,33 @@ void TestCli::commands_data()
     QTest::newRow("check-updates, up to date")
         << QStringList{"check-updates"} << int(UNIT_ON_OFFERED_FIRMWARE) << 0
         << "Up to date: the unit runs firmware 1.4.0; the manifest offers 1.4.0\n" << "" << "";
+    const QString vne160 = "settings sent, settings stored, vne 160";
+    QTest::newRow("settings show") << QStringList{"settings", "show"} << int(UNIT) << 0
+                                   << "airspeed_units                Knots\naltitude_units                Feet\n*"
+                                   << "" << "";
+    QTest::newRow("settings get") << QStringList{"settings", "get", "vne", "registration"} << int(UNIT) << 0
+                                  << "150\nG-ABCD\n" << "" << "";
+    QTest::newRow("settings set") << QStringList{"settings", "set", "vne=160"} << int(UNIT) << 0
+                                  << "Settings changed (1 value(s) sent, stored and read back)\n" << "" << vne160;
+    QTest::newRow("settings set, unknown name") << QStringList{"settings", "set", "vnx=160"} << int(UNIT) << 2 << ""
+                                                << "unknown setting \"vnx\"" << "untouched";
+    QTest::newRow("settings set, value out of range")
+        << QStringList{"settings", "set", "vmin=45", "vne=9999"} << int(UNIT) << 2 << ""
+        << "vne: 9999 is outside 0 to 240" << "untouched";
+    QTest::newRow("settings set, no unit") << QStringList{"settings", "set", "vne=160"} << int(NO_UNIT) << 3 << ""
+                                           << "no unit found" << "untouched";
+    QTest::newRow("settings export") << QStringList{"settings", "export", "exported.json"} << int(UNIT) << 0
+                                     << "Settings exported to exported.json\n" << "" << "";
+    QTest::newRow("settings import --store")
+        << QStringList{"settings", "import", "settings/vne160.json", "--store"} << int(UNIT) << 0
+        << "Settings imported from settings/vne160.json (1 value(s) sent, stored and read back)\n" << "" << vne160;
+    QTest::newRow("settings import, not a settings file")
+        << QStringList{"settings", "import", "firmware/downloads_manifest.json"} << int(UNIT) << 1 << ""
+        << "nothing was sent" << "";
+    QTest::newRow("settings diff, equal") << QStringList{"settings", "diff", "settings/factory.json"} << int(UNIT)
+                                          << 0 << "The unit's settings equal settings/factory.json\n" << "" << "";
+    QTest::newRow("settings diff, different") << QStringList{"settings", "diff", "settings/vne160.json"}
+                                              << int(UNIT) << 1 << "vne: unit 150, file 160\n" << "" << "";
     QTest::newRow("--help") << QStringList{"--help"} << int(UNIT) << 0
                             << "Usage: efis-cli-simulated [options] <command> [arguments]\n*" << "" << "untouched";
     QTest::newRow("no command") << QStringList{} << int(UNIT) << 2 << "" << "no command given" << "untouched";
