@@ -258,21 +258,27 @@ bool readFile(const QString& path, QByteArray* bytes)
     return true;
 }
 
-// The unit's record and the file's settings for it, checked against the
+// The unit's record and a settings file's record for it.
+struct UnitAndFile {
+    std::unique_ptr<CommsManager> comms;
+    Settings_t unit;
+    Settings_t file;
+};
+
+// Reads the file, the unit's record, and the file checked against the
 // unit's layout; `trouble` is the status when either cannot be had.
-int loadUnitAndFile(const Invocation& invocation, const QString& path, int trouble,
-                    std::unique_ptr<CommsManager>* comms, Settings_t* unit_record, Settings_t* file_record)
+int loadUnitAndFile(const Invocation& invocation, const QString& path, int trouble, UnitAndFile* both)
 {
     QByteArray document;
     if (!readFile(path, &document))
         return trouble;
-    const int loaded = loadUnitSettings(invocation, comms, unit_record);
+    const int loaded = loadUnitSettings(invocation, &both->comms, &both->unit);
     if (loaded != kExitSuccess)
         return loaded == kExitNoUnit ? loaded : trouble;
-    *file_record = *unit_record;
+    both->file = both->unit;
     settings_file_unit_t source;
     QString error;
-    if (!settings_file_import(document, unit_record->version, file_record, &source, &error)) {
+    if (!settings_file_import(document, both->unit.version, &both->file, &source, &error)) {
         printError(QStringLiteral("%1: %2; nothing was sent").arg(path, error));
         return trouble;
     }
@@ -281,26 +287,22 @@ int loadUnitAndFile(const Invocation& invocation, const QString& path, int troub
 
 int importFrom(const Invocation& invocation, const QString& path)
 {
-    std::unique_ptr<CommsManager> comms;
-    Settings_t unit_record;
-    Settings_t file_record;
-    const int loaded = loadUnitAndFile(invocation, path, kExitFailed, &comms, &unit_record, &file_record);
+    UnitAndFile both;
+    const int loaded = loadUnitAndFile(invocation, path, kExitFailed, &both);
     if (loaded != kExitSuccess)
         return loaded;
-    return sendChanges(comms.get(), unit_record, &file_record, invocation.store,
+    return sendChanges(both.comms.get(), both.unit, &both.file, invocation.store,
                        QStringLiteral("Settings imported from %1").arg(path));
 }
 
 // As diff does: 0 equal, 1 different, 2 when they cannot be compared.
 int diff(const Invocation& invocation, const QString& path)
 {
-    std::unique_ptr<CommsManager> comms;
-    Settings_t unit_record;
-    Settings_t file_record;
-    const int loaded = loadUnitAndFile(invocation, path, kExitUsage, &comms, &unit_record, &file_record);
+    UnitAndFile both;
+    const int loaded = loadUnitAndFile(invocation, path, kExitUsage, &both);
     if (loaded != kExitSuccess)
         return loaded;
-    const std::vector<settings_difference_t> differences = settings_compare(unit_record, file_record);
+    const std::vector<settings_difference_t> differences = settings_compare(both.unit, both.file);
     if (differences.empty()) {
         printResult(QStringLiteral("The unit's settings equal %1").arg(path));
         return kExitSuccess;

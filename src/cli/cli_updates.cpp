@@ -32,10 +32,14 @@ int packageFailure(const QString& error)
 }
 
 // The firmware list of the manifest from the best source: the server, or a
-// stored copy when it cannot be reached.
-bool loadFirmwareEntries(const Invocation& invocation, QVector<FirmwareManifestEntry>* entries, QString* error)
+// stored copy when it cannot be reached; says why when there is none.
+bool loadFirmwareEntries(const Invocation& invocation, QVector<FirmwareManifestEntry>* entries)
 {
-    return loadFirmwareManifestForDevice(invocation.sources, error, entries);
+    QString error;
+    if (loadFirmwareManifestForDevice(invocation.sources, &error, entries))
+        return true;
+    printError(QStringLiteral("could not load the downloads manifest: %1").arg(error));
+    return false;
 }
 
 // The window's gate for a file picked by hand: the manifest entry of the
@@ -49,7 +53,7 @@ int checkFirmwareFile(const Invocation& invocation, const QString& path)
     }
     QVector<FirmwareManifestEntry> entries;
     QString error;
-    if (!loadFirmwareEntries(invocation, &entries, &error)) {
+    if (!loadFirmwareManifestForDevice(invocation.sources, &error, &entries)) {
         entries.clear();
         if (invocation.verbose)
             printError(QStringLiteral("no manifest to check the file against: %1").arg(error));
@@ -66,16 +70,14 @@ int checkFirmwareFile(const Invocation& invocation, const QString& path)
 int fetchLatestFirmware(const Invocation& invocation, QString* path)
 {
     QVector<FirmwareManifestEntry> entries;
-    QString error;
-    if (!loadFirmwareEntries(invocation, &entries, &error)) {
-        printError(QStringLiteral("could not load the downloads manifest: %1").arg(error));
+    if (!loadFirmwareEntries(invocation, &entries))
         return kExitFailed;
-    }
     const FirmwareManifestEntry* entry = findFirmwareManifestEntry(entries, device_serial);
     if (entry == nullptr) {
         printError(QStringLiteral("no firmware package in the manifest matches this unit"));
         return kExitFailed;
     }
+    QString error;
     if (!ensureFirmwarePackageOnDisk(invocation.sources, *entry, path, &error)
         || !firmwareFileSha256Matches(*path, entry->sha256, &error))
         return packageFailure(error);
@@ -202,11 +204,8 @@ int checkUpdates(const Invocation& invocation)
     if (found != kExitSuccess)
         return found;
     QVector<FirmwareManifestEntry> entries;
-    QString error;
-    if (!loadFirmwareEntries(invocation, &entries, &error)) {
-        printError(QStringLiteral("could not load the downloads manifest: %1").arg(error));
+    if (!loadFirmwareEntries(invocation, &entries))
         return kExitFailed;
-    }
     const FirmwareManifestEntry* entry = findFirmwareManifestEntry(entries, device_serial);
     const QString running = firmwareVersionToString(fw);
     if (entry == nullptr) {
