@@ -111,11 +111,16 @@ QString resolveFirmwareManifestPath();
 // there is none; packages without a download address are taken from here.
 QString firmwareBundleDirectory();
 
-// The manifest from the best source: the server first; when it fails, the
-// copy kept in memory, then the cached copy on disk, then the local manifest.
-// A copy that arrives from the server replaces the memory and disk copies
-// only when it is a complete, usable manifest.
+// The manifest from the best source: the server, asked at most once per run
+// by this function; when it fails or was asked before, the copy kept in
+// memory, then the cached copy on disk, then the local manifest. A copy that
+// arrives from the server replaces the memory and disk copies only when it
+// is a complete, usable manifest.
 bool loadDownloadsManifestBytes(QByteArray* bytes_out, QString* error_out);
+
+// The same, asking the server every time: for the user who asked for the
+// newest manifest.
+bool loadNewestDownloadsManifestBytes(QByteArray* bytes_out, QString* error_out);
 
 // The manifest from the server only; a usable one also refreshes the memory
 // and disk copies. bytes_out may be null.
@@ -153,11 +158,19 @@ bool ensureDatabasePackageOnDisk(const DatabaseManifestEntry& entry, QString* lo
 // scratch program directory and a memory copy of their own. The window uses
 // the functions above.
 
+// Whether the server has been asked for the manifest in this run, and why
+// that request failed (empty when it succeeded).
+struct ManifestNetworkRecord {
+    bool asked = false;
+    QString failure;
+};
+
 struct ManifestSources {
     QString manifest_url;
     int network_timeout_ms;
     QString application_dir;  // the directory the local manifest is looked for beside
     QByteArray* memory_copy;  // the manifest kept in memory for the life of the process
+    ManifestNetworkRecord* network_record; // the run's one request of its own to the server
 };
 
 ManifestSources defaultManifestSources();
@@ -165,11 +178,14 @@ ManifestSources defaultManifestSources();
 QString resolveFirmwareManifestPath(const QString& application_dir);
 QString firmwareBundleDirectory(const QString& application_dir);
 bool loadDownloadsManifestBytes(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out);
+bool loadNewestDownloadsManifestBytes(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out);
 bool refreshDownloadsManifestFromNetwork(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out);
 bool prefetchDownloadsManifest(const ManifestSources& sources, QString* error_out);
 bool loadFirmwareManifestForDevice(const ManifestSources& sources, QString* error_out,
                                    QVector<FirmwareManifestEntry>* entries_out);
+// digest_mismatch_out (may be null) is set when the package was refused
+// because its SHA-256 differs from the entry's.
 bool ensureFirmwarePackageOnDisk(const ManifestSources& sources, const FirmwareManifestEntry& entry,
-                                 QString* local_path_out, QString* error_out);
+                                 QString* local_path_out, QString* error_out, bool* digest_mismatch_out = nullptr);
 bool ensureDatabasePackageOnDisk(const ManifestSources& sources, const DatabaseManifestEntry& entry,
                                  QString* local_path_out, QString* error_out);

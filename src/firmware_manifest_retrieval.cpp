@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "EFIS_shared/mem_layout.h"
 #include "firmware_manifest_internal.h"
 
 using manifest_internal::fileNamePart;
@@ -36,8 +37,17 @@ const int kHttpStatusOk = 200;
 // Hashing reads the file in pieces of this many bytes instead of loading it whole.
 const qint64 kHashChunkBytes = 64 * 1024;
 
+// The most a download can legitimately be, in bytes: a manifest lists a few
+// dozen packages; a firmware package fills at most one bank; an airport
+// database at most its flash region. Anything larger is refused as it comes.
+const qint64 kManifestMaxBytes = 4 * 1024 * 1024;
+const qint64 kFirmwarePackageMaxBytes = FW_BANK_SIZE;
+const qint64 kDatabasePackageMaxBytes = AIRPORT_DB_MAX_SIZE;
+
 // The last manifest obtained from any source, for the life of the process.
 QByteArray g_cached_manifest_bytes;
+// Whether the server has been asked for the manifest in this run.
+ManifestNetworkRecord g_manifest_network_record;
 
 // What the cache needs to know of a firmware or database entry.
 struct PackageDescription {
@@ -46,6 +56,7 @@ struct PackageDescription {
     QString sha256;
     const char* name_field; // the manifest key, for messages
     const char* kind;       // "Firmware" or "Database", for messages
+    qint64 max_bytes;       // the largest package of its kind
 };
 
 QNetworkRequest packageRequest(const QUrl& url)
@@ -56,26 +67,64 @@ QNetworkRequest packageRequest(const QUrl& url)
     return request;
 }
 
-// Runs the caller's thread's events until the reply finishes or the
-// time-out passes; true when the reply finished in time.
-bool waitForReply(QNetworkReply* reply, int timeout_ms)
+// How one transfer ended, as far as the wait can tell.
+enum class TransferEnd {
+    Finished,   // the reply finished by itself
+    TimedOut,   // the time-out passed first
+    TooLarge,   // the body announced or grew past the cap
+    Interrupted // the event loop was told to stop (the program quits)
+};
+
+// Runs the caller's thread's events until the reply finishes, the time-out
+// passes or the body turns out larger than max_bytes; a body that announces
+// more is refused before it arrives.
+TransferEnd waitForReply(QNetworkReply* reply, int timeout_ms, qint64 max_bytes)
 {
     if (reply->isFinished())
-        return true;
+        return TransferEnd::Finished;
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    bool too_large = false;
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    const auto refuse_beyond = [&](qint64 bytes) {
+        if (bytes > max_bytes) {
+            too_large = true;
+            loop.quit();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        refuse_beyond(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop,
+                     [&](qint64 received, qint64 announced) { refuse_beyond(qMax(received, announced)); });
     deadline.start(timeout_ms);
     loop.exec();
-    return deadline.isActive();
+    if (too_large)
+        return TransferEnd::TooLarge;
+    if (reply->isFinished())
+        return TransferEnd::Finished;
+    return deadline.isActive() ? TransferEnd::Interrupted : TransferEnd::TimedOut;
+}
+
+// A reply without an error may still be short: the connection may end
+// before the length the server announced.
+bool bodyComplete(QNetworkReply* reply, const QByteArray& body, const QString& url, QString* error_out)
+{
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (!announced.isValid() || announced.toLongLong() == body.size())
+        return true;
+    return reportFailure(error_out, QStringLiteral("Download incomplete: %1 (%2 of %3 bytes)")
+                                        .arg(url, QString::number(body.size()), QString::number(announced.toLongLong())));
 }
 
 // Plain HTTP, file: and data: addresses are refused before any request: a
 // manifest entry must not make the program read a local file or fetch a
-// package where anybody on the way could swap it.
-bool fetchUrlToByteArray(const QString& url, int timeout_ms, QByteArray* data_out, QString* error_out)
+// package where anybody on the way could swap it. Only a body that arrived
+// whole, within max_bytes, counts.
+bool fetchUrlToByteArray(const QString& url, int timeout_ms, qint64 max_bytes, QByteArray* data_out,
+                         QString* error_out)
 {
     if (data_out == nullptr)
         return reportFailure(error_out, QStringLiteral("data_out is null"));
@@ -86,16 +135,29 @@ bool fetchUrlToByteArray(const QString& url, int timeout_ms, QByteArray* data_ou
     // The reply is a child of the manager and goes with it.
     QNetworkAccessManager manager;
     QNetworkReply* reply = manager.get(packageRequest(address));
-    if (!waitForReply(reply, timeout_ms)) {
+    switch (waitForReply(reply, timeout_ms, max_bytes)) {
+    case TransferEnd::Finished:
+        break;
+    case TransferEnd::TimedOut:
         reply->abort();
         return reportFailure(error_out, QStringLiteral("Timed out fetching %1").arg(url));
+    case TransferEnd::TooLarge:
+        reply->abort();
+        return reportFailure(error_out, QStringLiteral("Download too large: %1 (more than %2 bytes)")
+                                            .arg(url, QString::number(max_bytes)));
+    case TransferEnd::Interrupted:
+        reply->abort();
+        return reportFailure(error_out, QStringLiteral("Download interrupted: %1").arg(url));
     }
     if (reply->error() != QNetworkReply::NoError)
         return reportFailure(error_out, QStringLiteral("Network error fetching %1: %2").arg(url, reply->errorString()));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status != kHttpStatusOk)
         return reportFailure(error_out, QStringLiteral("Network error fetching %1: HTTP status %2").arg(url, QString::number(status)));
-    *data_out = reply->readAll();
+    const QByteArray body = reply->readAll();
+    if (!bodyComplete(reply, body, url, error_out))
+        return false;
+    *data_out = body;
     return true;
 }
 
@@ -116,30 +178,47 @@ QString normalizeSha256Hex(const QString& hex)
     return hex.trimmed().toLower();
 }
 
-bool digestMatches(const QString& expected_normalised, const QString& actual_hex, QString* error_out)
+bool digestMatches(const QString& expected_normalised, const QString& actual_hex, QString* error_out,
+                   bool* mismatch_out = nullptr)
 {
     const QString actual = normalizeSha256Hex(actual_hex);
     if (actual == expected_normalised)
         return true;
+    if (mismatch_out != nullptr)
+        *mismatch_out = true;
     return reportFailure(error_out, QStringLiteral("Firmware file SHA-256 does not match the manifest.\n"
                                                    "Expected: %1\nActual:   %2")
                                         .arg(expected_normalised, actual));
 }
 
+// True at once when no digest is expected; mismatch_out tells a digest that
+// differs from a file that could not be read.
+bool fileMatchesDigest(const QString& file_path, const QString& expected_sha256_hex, QString* error_out,
+                       bool* mismatch_out)
+{
+    const QString expected = normalizeSha256Hex(expected_sha256_hex);
+    if (expected.isEmpty())
+        return true;
+    QString actual;
+    if (!sha256HexOfFile(file_path, &actual, error_out))
+        return false;
+    return digestMatches(expected, actual, error_out, mismatch_out);
+}
+
 // Downloads a package and keeps it at dest_path only when it is whole and
 // its digest matches, so a bad or interrupted download never sits in the
 // cache under the package's name.
-bool fetchUrlToFile(const QString& url, int timeout_ms, const QString& expected_sha256, const QString& dest_path,
-                    QString* error_out)
+bool fetchUrlToFile(const QString& url, int timeout_ms, qint64 max_bytes, const QString& expected_sha256,
+                    const QString& dest_path, QString* error_out, bool* digest_mismatch_out)
 {
     QByteArray body;
-    if (!fetchUrlToByteArray(url, timeout_ms, &body, error_out))
+    if (!fetchUrlToByteArray(url, timeout_ms, max_bytes, &body, error_out))
         return false;
     if (body.isEmpty())
         return reportFailure(error_out, QStringLiteral("Downloaded file is empty: %1").arg(url));
     const QString expected = normalizeSha256Hex(expected_sha256);
     const QString actual = QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex());
-    if (!expected.isEmpty() && !digestMatches(expected, actual, error_out))
+    if (!expected.isEmpty() && !digestMatches(expected, actual, error_out, digest_mismatch_out))
         return false;
     return writeFileWhole(dest_path, body, error_out);
 }
@@ -193,7 +272,7 @@ void storeManifestBytes(const ManifestSources& sources, const QByteArray& bytes)
 bool fetchManifestFromNetwork(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out)
 {
     QByteArray body;
-    if (!fetchUrlToByteArray(sources.manifest_url, sources.network_timeout_ms, &body, error_out))
+    if (!fetchUrlToByteArray(sources.manifest_url, sources.network_timeout_ms, kManifestMaxBytes, &body, error_out))
         return false;
     if (body.isEmpty())
         return reportFailure(error_out, QStringLiteral("Downloaded file is empty: %1").arg(sources.manifest_url));
@@ -262,21 +341,21 @@ bool cachedPackageStillGood(const QString& cache_path, const QString& sha256)
 // Without a download address the package may lie in the local firmware
 // folder; it is held to the entry's digest like a download.
 bool takePackageFromBundle(const ManifestSources& sources, const PackageDescription& package, const QString& name,
-                           QString* local_path_out, QString* error_out)
+                           QString* local_path_out, QString* error_out, bool* digest_mismatch_out)
 {
     const QString local_path = firmwareBundleDirectory(sources.application_dir) + QLatin1Char('/') + name;
     if (!QFileInfo(local_path).isFile())
         return reportFailure(error_out,
                              QStringLiteral("%1 package not available locally and manifest has no download_url")
                                  .arg(QLatin1String(package.kind)));
-    if (!firmwareFileSha256Matches(local_path, package.sha256, error_out))
+    if (!fileMatchesDigest(local_path, package.sha256, error_out, digest_mismatch_out))
         return false;
     *local_path_out = local_path;
     return true;
 }
 
 bool ensurePackageOnDisk(const ManifestSources& sources, const PackageDescription& package, QString* local_path_out,
-                         QString* error_out)
+                         QString* error_out, bool* digest_mismatch_out)
 {
     if (local_path_out == nullptr)
         return reportFailure(error_out, QStringLiteral("local_path_out is null"));
@@ -289,8 +368,9 @@ bool ensurePackageOnDisk(const ManifestSources& sources, const PackageDescriptio
         return true;
     }
     if (package.download_url.isEmpty())
-        return takePackageFromBundle(sources, package, name, local_path_out, error_out);
-    if (!fetchUrlToFile(package.download_url, sources.network_timeout_ms, package.sha256, cache_path, error_out))
+        return takePackageFromBundle(sources, package, name, local_path_out, error_out, digest_mismatch_out);
+    if (!fetchUrlToFile(package.download_url, sources.network_timeout_ms, package.max_bytes, package.sha256, cache_path,
+                        error_out, digest_mismatch_out))
         return false;
     *local_path_out = cache_path;
     return true;
@@ -300,7 +380,8 @@ bool ensurePackageOnDisk(const ManifestSources& sources, const PackageDescriptio
 
 ManifestSources defaultManifestSources()
 {
-    return {firmwareManifestUrl(), kNetworkTimeoutMs, QCoreApplication::applicationDirPath(), &g_cached_manifest_bytes};
+    return {firmwareManifestUrl(), kNetworkTimeoutMs, QCoreApplication::applicationDirPath(), &g_cached_manifest_bytes,
+            &g_manifest_network_record};
 }
 
 QString firmwareManifestUrl()
@@ -343,12 +424,16 @@ QString firmwareBundleDirectory()
     return firmwareBundleDirectory(QCoreApplication::applicationDirPath());
 }
 
-bool loadDownloadsManifestBytes(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out)
+// The server first, then the stored copies; the server's answer is
+// remembered, so a run asks it on its own only once.
+bool loadNewestDownloadsManifestBytes(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out)
 {
     if (bytes_out == nullptr)
         return reportFailure(error_out, QStringLiteral("bytes_out is null"));
     QString network_error;
-    if (fetchManifestFromNetwork(sources, bytes_out, &network_error))
+    const bool fetched = fetchManifestFromNetwork(sources, bytes_out, &network_error);
+    *sources.network_record = {true, network_error};
+    if (fetched)
         return true;
     qDebug().noquote() << "Online downloads manifest unavailable:" << network_error;
     if (takeStoredManifest(sources, bytes_out))
@@ -356,9 +441,28 @@ bool loadDownloadsManifestBytes(const ManifestSources& sources, QByteArray* byte
     return reportFailure(error_out, network_error);
 }
 
+// After the server has been asked once, the copies stand in for it: with a
+// server that never answers, every later lookup would wait out the time-out
+// again.
+bool loadDownloadsManifestBytes(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out)
+{
+    if (!sources.network_record->asked)
+        return loadNewestDownloadsManifestBytes(sources, bytes_out, error_out);
+    if (bytes_out == nullptr)
+        return reportFailure(error_out, QStringLiteral("bytes_out is null"));
+    if (takeStoredManifest(sources, bytes_out))
+        return true;
+    return reportFailure(error_out, sources.network_record->failure);
+}
+
 bool loadDownloadsManifestBytes(QByteArray* bytes_out, QString* error_out)
 {
     return loadDownloadsManifestBytes(defaultManifestSources(), bytes_out, error_out);
+}
+
+bool loadNewestDownloadsManifestBytes(QByteArray* bytes_out, QString* error_out)
+{
+    return loadNewestDownloadsManifestBytes(defaultManifestSources(), bytes_out, error_out);
 }
 
 bool refreshDownloadsManifestFromNetwork(const ManifestSources& sources, QByteArray* bytes_out, QString* error_out)
@@ -435,21 +539,15 @@ bool sha256HexOfFile(const QString& file_path, QString* hex_out, QString* error_
 
 bool firmwareFileSha256Matches(const QString& file_path, const QString& expected_sha256_hex, QString* error_out)
 {
-    const QString expected = normalizeSha256Hex(expected_sha256_hex);
-    if (expected.isEmpty())
-        return true;
-    QString actual;
-    if (!sha256HexOfFile(file_path, &actual, error_out))
-        return false;
-    return digestMatches(expected, actual, error_out);
+    return fileMatchesDigest(file_path, expected_sha256_hex, error_out, nullptr);
 }
 
 bool ensureFirmwarePackageOnDisk(const ManifestSources& sources, const FirmwareManifestEntry& entry,
-                                 QString* local_path_out, QString* error_out)
+                                 QString* local_path_out, QString* error_out, bool* digest_mismatch_out)
 {
     const PackageDescription package = {entry.firmware_file, entry.download_url, entry.sha256, "firmware_file",
-                                        "Firmware"};
-    return ensurePackageOnDisk(sources, package, local_path_out, error_out);
+                                        "Firmware", kFirmwarePackageMaxBytes};
+    return ensurePackageOnDisk(sources, package, local_path_out, error_out, digest_mismatch_out);
 }
 
 bool ensureFirmwarePackageOnDisk(const FirmwareManifestEntry& entry, QString* local_path_out, QString* error_out)
@@ -461,8 +559,8 @@ bool ensureDatabasePackageOnDisk(const ManifestSources& sources, const DatabaseM
                                  QString* local_path_out, QString* error_out)
 {
     const PackageDescription package = {entry.database_file, entry.download_url, entry.sha256, "database_file",
-                                        "Database"};
-    return ensurePackageOnDisk(sources, package, local_path_out, error_out);
+                                        "Database", kDatabasePackageMaxBytes};
+    return ensurePackageOnDisk(sources, package, local_path_out, error_out, nullptr);
 }
 
 bool ensureDatabasePackageOnDisk(const DatabaseManifestEntry& entry, QString* local_path_out, QString* error_out)

@@ -43,6 +43,7 @@ MainWindow::MainWindow(const ManifestSources& sources, QWidget* parent)
     : QMainWindow(parent),
       ui(new Ui_MainWindow),
       pendingFirmwareUpdate(false),
+      manifestLookupRunning(false),
       manifestSources(sources),
       comms(nullptr),
       uploadCloseWait(kUploadCloseWait)
@@ -54,7 +55,6 @@ MainWindow::MainWindow(const ManifestSources& sources, QWidget* parent)
     // Filled before the list is connected, so filling it is no edit.
     fillRegistrationPrefixes();
     connectUpdateTab();
-    prefetchManifest();
     // No airspeed limit is known until the unit's settings are read.
     memset(&user_config.vspeeds, 0, sizeof user_config.vspeeds);
     connectSettingsTab();
@@ -93,6 +93,8 @@ void MainWindow::prepareDevicesTable()
     header->setStretchLastSection(true);
     header->setHighlightSections(false);
     header->setSectionsClickable(false);
+    // The product name is the longest text of the row; it is never cut.
+    header->setSectionResizeMode(COLUMN_DEVICE, QHeaderView::ResizeToContents);
     ui->table_devices->setSelectionMode(QAbstractItemView::NoSelection);
 }
 
@@ -183,7 +185,9 @@ void MainWindow::connectSettingsValues()
     connect(ui->pitch_corr_spinbox, &QDoubleSpinBox::valueChanged, this, &MainWindow::onPitchCorrectionChanged);
 }
 
-// Start-up goes on without a manifest; the devices table then says "Unknown".
+// The run's one request of its own to the manifest server, made once the
+// window is on screen. Start-up goes on without a manifest; the devices
+// table then says "Unknown".
 void MainWindow::prefetchManifest()
 {
     QString error;
@@ -203,10 +207,14 @@ void MainWindow::initializeDeviceConnection()
         qDebug() << "Failed to establish connection via USB HID or CAN FD";
         statusBar()->showMessage(tr("Failed to connect to EFIS via USB or CAN FD - please check connections"));
         refreshDevicesTable();
+        prefetchManifest();
         return;
     }
     statusBar()->showMessage(comms->getActiveInterface() == CAN_FD ? tr("Connected via CAN FD")
                                                                    : tr("Connected via USB HID"));
+    // The unit is listed with what it says of itself while the manifest is fetched.
+    showDeviceRow(nullptr);
+    prefetchManifest();
     refreshDevicesTable();
     // An accepted update takes over the Device Updates tab; the settings
     // are read when the unit is back.
@@ -231,17 +239,26 @@ void MainWindow::setDeviceCell(int column, const QString& text, bool centred)
     ui->table_devices->setItem(0, column, item);
 }
 
+// The row stays while the manifest is looked up and is replaced only when
+// the new one is ready, so a connected unit never vanishes from the table.
 void MainWindow::refreshDevicesTable()
 {
-    ui->table_devices->setRowCount(0);
-    if (comms == nullptr || !comms->isConnected() || device_serial == 0xFFFFFFFF)
+    if (comms == nullptr || !comms->isConnected() || device_serial == 0xFFFFFFFF) {
+        ui->table_devices->setRowCount(0);
         return;
+    }
+    if (firmwareManifestEntries.isEmpty())
+        loadFirmwareManifestEntries(nullptr);
+    showDeviceRow(findFirmwareManifestEntry(firmwareManifestEntries, device_serial));
+}
 
+// The unit's row, with the product name and update state from its manifest
+// entry when there is one.
+void MainWindow::showDeviceRow(const FirmwareManifestEntry* entry)
+{
     QString deviceName;
     QString updateText = tr("Unknown");
-    if (firmwareManifestEntries.isEmpty())
-        loadFirmwareManifestForDevice(manifestSources, nullptr, &firmwareManifestEntries);
-    if (const FirmwareManifestEntry* entry = findFirmwareManifestEntry(firmwareManifestEntries, device_serial)) {
+    if (entry != nullptr) {
         deviceName = entry->display_name.isEmpty() ? entry->device_type : entry->display_name;
         updateText = deviceFirmwareOlderThanManifest(fw, *entry) ? tr("Yes") : tr("No");
     }

@@ -69,6 +69,9 @@ public:
     // Show one progress report of a running upload; on the window's thread only.
     void applyFirmwareUploadProgress(int bar_0_10000, const QString& status);
     void applyAirportUploadProgress(int bar_0_10000, const QString& status);
+    // The bar's own text: its percentage, and the rate and time left of the write phase.
+    void applyFirmwareUploadBarText(const QString& text);
+    void applyAirportUploadBarText(const QString& text);
 
 private slots:
     void onSaveClicked();
@@ -141,6 +144,7 @@ private:
     void connectSettingsValues();
     void initializeDeviceConnection();
     void refreshDevicesTable();
+    void showDeviceRow(const FirmwareManifestEntry* entry);
     void prefetchManifest();
     void setDeviceCell(int column, const QString& text, bool centred);
     void waitForUploadOnClose(QThread* thread, UploadShare* share);
@@ -169,6 +173,8 @@ private:
     void tryPopulatePendingFirmwareUpdate();
     void selectManifestFirmwareFile(const FirmwareManifestEntry& entry);
     bool loadManifestEntriesForDevice();
+    bool loadFirmwareManifestEntries(QString* error);
+    void rejectFirmwareFile(const QString& reason);
     bool askToUpdateFirmware(const FirmwareManifestEntry& entry);
     bool fetchFirmwareManifest();
     bool askToSelectFirmwareManually();
@@ -177,6 +183,7 @@ private:
     void fetchAirportDatabase();
 
     // ---- Configuration transfer (mainwindow_settings.cpp) ----
+    bool sendDeviceReboot(const QString& transferNote);
     bool linkFreeForWindow();
     bool linkConnected() const;
     bool readHeaderWord(settings_struct_index index, uint32_t* value);
@@ -225,6 +232,9 @@ private:
     QVector<FirmwareManifestEntry> firmwareManifestEntries;
     // A newer firmware was offered and its package is not yet in place.
     bool pendingFirmwareUpdate;
+    // A manifest lookup or package download is waiting for the network;
+    // another one would run inside it.
+    bool manifestLookupRunning;
     // Where the manifest and its packages come from.
     ManifestSources manifestSources;
     // The link, used by the window's thread through `comms`; the window and

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 
 #include "comms/comms.h"
@@ -35,10 +36,20 @@ QString offered_version(const FirmwareManifestEntry& entry)
 
 // ---- The offer at connection ----------------------------------------------------
 
+// A list that failed to parse keeps the packages before the fault; none of
+// them may feed the devices table, the digest gate or a pending update.
+bool MainWindow::loadFirmwareManifestEntries(QString* error)
+{
+    if (loadFirmwareManifestForDevice(manifestSources, error, &firmwareManifestEntries))
+        return true;
+    firmwareManifestEntries.clear();
+    return false;
+}
+
 bool MainWindow::loadManifestEntriesForDevice()
 {
     QString error;
-    if (loadFirmwareManifestForDevice(manifestSources, &error, &firmwareManifestEntries))
+    if (loadFirmwareManifestEntries(&error))
         return true;
     qDebug().noquote() << "Firmware manifest load failed:" << error;
     statusBar()->showMessage(tr("Could not load firmware manifest"));
@@ -95,8 +106,10 @@ bool MainWindow::promptFirmwareUpdateIfNeeded()
 // download leaves the offer pending, so the next visit of the tab retries.
 void MainWindow::tryPopulatePendingFirmwareUpdate()
 {
-    if (!pendingFirmwareUpdate || device_serial == kNoUnitSerial || !firmwareFilePath.isEmpty())
+    if (!pendingFirmwareUpdate || device_serial == kNoUnitSerial || !firmwareFilePath.isEmpty()
+        || manifestLookupRunning)
         return;
+    const QScopedValueRollback<bool> lookup(manifestLookupRunning, true);
     if (firmwareManifestEntries.isEmpty() && !loadManifestEntriesForDevice())
         return;
     const FirmwareManifestEntry* found = findFirmwareManifestEntry(firmwareManifestEntries, device_serial);
@@ -114,19 +127,28 @@ void MainWindow::tryPopulatePendingFirmwareUpdate()
         statusBar()->showMessage(tr("Firmware update available — download failed; choose a file manually or retry."));
 }
 
-// The digest is checked again on the file in place: a package from the local
-// firmware folder has had no other check.
+// The digest is checked again on the file in place. A package whose digest
+// differs is rejected as a hand-picked one would be. A package that arrives
+// while a firmware upload runs leaves that upload's file and controls alone.
 void MainWindow::selectManifestFirmwareFile(const FirmwareManifestEntry& entry)
 {
     QString local_path;
     QString error;
-    if (ensureFirmwarePackageOnDisk(manifestSources, entry, &local_path, &error)) {
-        acceptFirmwareFileSelection(local_path, entry.sha256);
+    bool digest_mismatch = false;
+    const bool in_place = ensureFirmwarePackageOnDisk(manifestSources, entry, &local_path, &error, &digest_mismatch);
+    if (firmwareUploadThread) {
+        qDebug() << "Firmware package lookup ended during an upload; the upload's file stays selected";
         return;
     }
-    QMessageBox::warning(this, tr("Firmware Download Failed"), error);
-    qDebug().noquote() << error;
-    clearFirmwareFileSelection();
+    if (in_place) {
+        acceptFirmwareFileSelection(local_path, entry.sha256);
+    } else if (digest_mismatch) {
+        rejectFirmwareFile(error);
+    } else {
+        QMessageBox::warning(this, tr("Firmware Download Failed"), error);
+        qDebug().noquote() << error;
+        clearFirmwareFileSelection();
+    }
 }
 
 // ---- The fetch buttons ---------------------------------------------------------------
@@ -139,6 +161,9 @@ void MainWindow::onFetchFwClicked()
         statusBar()->showMessage(tr("Finish firmware update before fetching a new package"));
         return;
     }
+    if (manifestLookupRunning)
+        return;
+    const QScopedValueRollback<bool> lookup(manifestLookupRunning, true);
     ui->pushButton_fetch_fw->setEnabled(false);
     ui->pushButton_browse->setEnabled(false);
     ui->pushButton_start_update->setEnabled(false);
@@ -189,9 +214,9 @@ bool MainWindow::fetchFirmwareManifest()
         statusBar()->showMessage(tr("Could not download firmware manifest"));
         return false;
     }
-    firmwareManifestEntries.clear();
     QString error;
     if (!parseFirmwareManifestJson(bytes, &firmwareManifestEntries, &error)) {
+        firmwareManifestEntries.clear();
         QMessageBox::warning(this, tr("Manifest Parse Failed"), error);
         statusBar()->showMessage(tr("Could not parse firmware manifest"));
         return false;
@@ -218,6 +243,9 @@ void MainWindow::onFetchAptDbClicked()
         statusBar()->showMessage(tr("Finish airport transfer before fetching a new database"));
         return;
     }
+    if (manifestLookupRunning)
+        return;
+    const QScopedValueRollback<bool> lookup(manifestLookupRunning, true);
     ui->pushButton_fetch_apt_db->setEnabled(false);
     ui->pushButton_browse_airports->setEnabled(false);
     ui->pushButton_start_airport->setEnabled(false);
@@ -240,7 +268,12 @@ void MainWindow::fetchAirportDatabase()
     QCoreApplication::processEvents();
     QString local_path;
     QString error;
-    if (!ensureDatabasePackageOnDisk(manifestSources, entry, &local_path, &error)) {
+    const bool in_place = ensureDatabasePackageOnDisk(manifestSources, entry, &local_path, &error);
+    if (airportUploadThread) {
+        qDebug() << "Airport database lookup ended during an upload; the upload's file stays selected";
+        return;
+    }
+    if (!in_place) {
         QMessageBox::warning(this, tr("Airport Database Download Failed"), error);
         statusBar()->showMessage(tr("Airport database download failed"));
         return;
@@ -250,12 +283,13 @@ void MainWindow::fetchAirportDatabase()
 }
 
 // The latest airport database of the manifest from the best source: the
-// server, or a stored copy when it cannot be reached.
+// server, asked again since the user asked for the newest, or a stored copy
+// when it cannot be reached.
 bool MainWindow::fetchDatabaseEntry(DatabaseManifestEntry* entry_out)
 {
     QByteArray bytes;
     QString error;
-    if (!loadDownloadsManifestBytes(manifestSources, &bytes, &error)) {
+    if (!loadNewestDownloadsManifestBytes(manifestSources, &bytes, &error)) {
         QMessageBox::warning(this, tr("Manifest Unavailable"), error);
         statusBar()->showMessage(tr("Could not load downloads manifest"));
         return false;

@@ -1,6 +1,8 @@
 // MainWindow: the two files the Device Updates tab uploads. Every firmware
 // file passes one gate, the manifest's SHA-256 digest, before it becomes the
-// selection; a file that fails leaves no selection at all.
+// selection; a file that fails leaves no selection at all. The two name
+// fields show the name as plain text and cannot be edited, so the name shown
+// is always that of the file that will be uploaded.
 
 #include "mainwindow.h"
 
@@ -33,7 +35,7 @@ void MainWindow::onBrowseAirportsClicked()
 void MainWindow::selectAirportDbFile(const QString& path)
 {
     airportDbFilePath = path;
-    ui->text_firmware_file_2->setText(QFileInfo(path).fileName());
+    ui->text_firmware_file_2->setPlainText(QFileInfo(path).fileName());
     ui->text_firmware_file_2->setEnabled(true);
     ui->pushButton_start_airport->setEnabled(true);
     ui->progressBar_airports->setEnabled(true);
@@ -61,18 +63,24 @@ bool MainWindow::acceptFirmwareFileSelection(const QString& path, const QString&
     const QString digest = expected_sha256.isEmpty() ? manifestDigestFor(path) : expected_sha256;
     QString error;
     if (!firmwareFileSha256Matches(path, digest, &error)) {
-        QMessageBox::critical(this, tr("Firmware Verification Failed"), error);
-        qDebug().noquote() << error;
-        clearFirmwareFileSelection();
-        statusBar()->showMessage(tr("Firmware file rejected (SHA-256 mismatch)"));
+        rejectFirmwareFile(error);
         return false;
     }
     firmwareFilePath = path;
-    ui->text_firmware_file->setText(QFileInfo(path).fileName());
+    ui->text_firmware_file->setPlainText(QFileInfo(path).fileName());
     ui->text_firmware_file->setEnabled(true);
     ui->pushButton_start_update->setEnabled(true);
     ui->progressBar_firmware->setEnabled(true);
     return true;
+}
+
+// A file that fails its digest (or cannot be read for it) is no selection.
+void MainWindow::rejectFirmwareFile(const QString& reason)
+{
+    QMessageBox::critical(this, tr("Firmware Verification Failed"), reason);
+    qDebug().noquote() << reason;
+    clearFirmwareFileSelection();
+    statusBar()->showMessage(tr("Firmware file rejected (SHA-256 mismatch)"));
 }
 
 void MainWindow::clearFirmwareFileSelection()

@@ -298,11 +298,18 @@ bool MainWindow::stampRecordForStore()
 // the program again once it is back.
 bool MainWindow::sendDeviceReboot()
 {
+    return sendDeviceReboot(QString());
+}
+
+// The notice after an upload first says how long the transfer took.
+bool MainWindow::sendDeviceReboot(const QString& transferNote)
+{
     if (!linkConnected())
         return false;
+    const QString notice = tr("The device will reboot.\n\nPlease relaunch this application once the device has "
+                              "rebooted. ");
     QMessageBox::information(this, tr("Reconnect After Reboot"),
-                             tr("The device will reboot.\n\nPlease relaunch this application once the device has "
-                                "rebooted. "),
+                             transferNote.isEmpty() ? notice : transferNote + QStringLiteral("\n\n") + notice,
                              QMessageBox::Ok);
     COMMS_MSG_t msg = comms_msg_init(CANMSG_ENTER_BL, CAN_1_BYTES);
     msg.data[0] = kRebootRequest;

@@ -14,6 +14,7 @@
 #include "comms/comms.h"
 #include "firmware_ops/firmware_ops.h"
 #include "mainwindow_upload_progress.h"
+#include "transfer_estimate.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -36,32 +37,61 @@ const ProgressTexts kAirportProgressTexts = {
 };
 
 typedef void (MainWindow::*ApplyProgress)(int bar_0_10000, const QString& status);
+typedef void (MainWindow::*ApplyBarText)(const QString& text);
+
+// The bar's own text outside the write phase: its percentage.
+const QString kPlainBarFormat = QStringLiteral("%p%");
 
 // On the worker thread: only reports that pass the throttle are formatted
 // and posted, and the worker never waits for the window.
 void post_progress(uint32_t current, uint32_t total, int phase, void* user_data, const ProgressTexts& texts,
-                   ApplyProgress apply)
+                   ApplyProgress apply, ApplyBarText apply_bar_text)
 {
     auto* ctx = static_cast<ThrottledUploadProgressCtx*>(user_data);
     if (ctx->window == nullptr)
         return;
+    const auto now = ThrottledUploadProgressCtx::Clock::now();
     const uint32_t bar = ThrottledUploadProgressCtx::compute_bar(current, total, phase);
-    if (!ctx->should_emit(bar, phase, current, total))
+    const bool new_phase = phase != ctx->last_phase;
+    if (!ctx->should_emit(bar, phase, current, total, now))
         return;
+    // The estimate covers the write phase, from its first report on.
+    QString format = kPlainBarFormat;
+    if (phase != FW_PROGRESS_ERASE) {
+        if (new_phase)
+            ctx->estimate.start(now);
+        ctx->estimate.update(current, total, now);
+        format = ctx->estimate.text();
+    }
     const char* text = phase == FW_PROGRESS_ERASE ? texts.erasing : texts.uploading;
     const QString status = QCoreApplication::translate("MainWindow", text).arg(current).arg(total);
     const int bar_value = static_cast<int>(bar);
-    ctx->window->post([apply, bar_value, status](MainWindow* window) { (window->*apply)(bar_value, status); });
+    ctx->window->post([apply, apply_bar_text, bar_value, status, format](MainWindow* window) {
+        (window->*apply_bar_text)(format);
+        (window->*apply)(bar_value, status);
+    });
 }
 
 void fw_progress_callback(uint32_t current, uint32_t total, int phase, void* user_data)
 {
-    post_progress(current, total, phase, user_data, kFirmwareProgressTexts, &MainWindow::applyFirmwareUploadProgress);
+    post_progress(current, total, phase, user_data, kFirmwareProgressTexts, &MainWindow::applyFirmwareUploadProgress,
+                  &MainWindow::applyFirmwareUploadBarText);
 }
 
 void airport_progress_callback(uint32_t current, uint32_t total, int phase, void* user_data)
 {
-    post_progress(current, total, phase, user_data, kAirportProgressTexts, &MainWindow::applyAirportUploadProgress);
+    post_progress(current, total, phase, user_data, kAirportProgressTexts, &MainWindow::applyAirportUploadProgress,
+                  &MainWindow::applyAirportUploadBarText);
+}
+
+// A new transfer's bar starts from its plain percentage.
+void reset_upload_bar(QProgressBar* bar, QStatusBar* status_bar, const QString& status)
+{
+    bar->setEnabled(true);
+    bar->setFormat(kPlainBarFormat);
+    bar->setRange(0, static_cast<int>(kUploadBarMax));
+    bar->setValue(0);
+    status_bar->showMessage(status);
 }
 
 void show_upload_progress(QProgressBar* bar, QStatusBar* status_bar, int value, const QString& status)
@@ -170,8 +200,7 @@ void MainWindow::onStartUpdateClicked()
     if (refuseFirmwareUpload())
         return;
     setFirmwareControlsEnabled(false);
-    ui->progressBar_firmware->setEnabled(true);
-    show_upload_progress(ui->progressBar_firmware, statusBar(), 0, tr("Starting firmware update..."));
+    reset_upload_bar(ui->progressBar_firmware, statusBar(), tr("Starting firmware update..."));
     qDebug().noquote() << "Starting firmware update with file:" << firmwareFilePath;
 
     const QByteArray path = QFile::encodeName(firmwareFilePath);
@@ -189,8 +218,7 @@ void MainWindow::onStartAirportClicked()
     if (refuseAirportUpload())
         return;
     setAirportControlsEnabled(false);
-    ui->progressBar_airports->setEnabled(true);
-    show_upload_progress(ui->progressBar_airports, statusBar(), 0, tr("Starting airport database transfer..."));
+    reset_upload_bar(ui->progressBar_airports, statusBar(), tr("Starting airport database transfer..."));
     qDebug().noquote() << "Airport database upload:" << airportDbFilePath;
 
     const QByteArray path = QFile::encodeName(airportDbFilePath);
@@ -214,6 +242,16 @@ void MainWindow::applyAirportUploadProgress(int bar_0_10000, const QString& stat
     show_upload_progress(ui->progressBar_airports, statusBar(), bar_0_10000, status);
 }
 
+void MainWindow::applyFirmwareUploadBarText(const QString& text)
+{
+    ui->progressBar_firmware->setFormat(text);
+}
+
+void MainWindow::applyAirportUploadBarText(const QString& text)
+{
+    ui->progressBar_airports->setFormat(text);
+}
+
 // Only a completed image may be booted: after a failed transfer the unit is
 // not rebooted and the program stays, so the user can try again. The bar
 // stays where the transfer stopped.
@@ -226,7 +264,9 @@ void MainWindow::onFirmwareUploadFinished(bool completed)
         qDebug() << "Firmware update failed; no reboot command sent";
     } else {
         ui->progressBar_firmware->setValue(static_cast<int>(kUploadBarMax));
-        if (sendDeviceReboot()) {
+        const QString took = tr("The firmware was transferred in %1.")
+                                 .arg(formatTransferDuration(firmwareUploadShare->elapsed()));
+        if (sendDeviceReboot(took)) {
             statusBar()->showMessage(tr("Firmware update completed — device rebooting"));
             qDebug() << "Firmware update finished; reboot command sent";
         } else {
@@ -246,7 +286,8 @@ void MainWindow::onAirportUploadFinished(bool completed)
         qDebug() << "Airport database transfer failed";
     } else {
         ui->progressBar_airports->setValue(static_cast<int>(kUploadBarMax));
-        statusBar()->showMessage(tr("Airport database transfer finished"));
+        statusBar()->showMessage(tr("Airport database transfer finished in %1")
+                                     .arg(formatTransferDuration(airportUploadShare->elapsed())));
     }
     airportUploadThread = nullptr;
 }

@@ -6,8 +6,13 @@
 #include "mainwindow.h"
 
 UploadShare::UploadShare(MainWindow* window, std::shared_ptr<CommsManager> comms)
-    : window_(window), comms_(std::move(comms)), completed_(false)
+    : window_(window), comms_(std::move(comms)), completed_(false), started_(std::chrono::steady_clock::now())
 {
+}
+
+std::chrono::milliseconds UploadShare::elapsed() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
 }
 
 CommsManager* UploadShare::comms() const

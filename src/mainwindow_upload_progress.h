@@ -11,6 +11,8 @@
 #include <memory>
 #include <mutex>
 
+#include "transfer_estimate.h"
+
 class CommsManager;
 class MainWindow;
 
@@ -43,12 +45,15 @@ public:
     // The transfer's outcome, set by the worker before it ends.
     void setCompleted(bool completed);
     bool completed() const;
+    // How long the transfer has taken since it was started.
+    std::chrono::milliseconds elapsed() const;
 
 private:
     std::mutex mutex_;
     MainWindow* window_;
     const std::shared_ptr<CommsManager> comms_;
     std::atomic<bool> completed_;
+    const std::chrono::steady_clock::time_point started_;
 };
 
 // The progress state of one transfer, on the worker's stack; the transfer
@@ -60,6 +65,7 @@ struct ThrottledUploadProgressCtx {
     Clock::time_point last_emit{};
     uint32_t last_posted_bar = 0xFFFFFFFF; // none posted yet
     int last_phase = -2;                   // matches no real phase
+    TransferEstimate estimate;             // of the write phase, for the bar's text
 
     // The bar for a report: erase fills 0..1200, write 1200..10000.
     static uint32_t compute_bar(uint32_t current, uint32_t total, int phase);

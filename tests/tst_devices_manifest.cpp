@@ -24,14 +24,14 @@ namespace {
 
 const int kConnectBoundMs = 15000;
 
-const char kManifest[] = R"({
+const char kManifest[] = R"json({
   "firmware_packages": [
-    {"device_type": "AE", "display_name": "Halcyra EFIS 10", "firmware_version": "1.4.0",
+    {"device_type": "AE", "display_name": "Halcyra EFIS (demonstration)", "firmware_version": "1.4.0",
      "firmware_file": "halcyra-1.4.0.bin"},
     {"device_type": "ED", "display_name": "", "firmware_version": "2.0.0",
      "firmware_file": "mirrow-2.0.0.bin"}
   ]
-})";
+})json";
 
 } // namespace
 
@@ -72,9 +72,9 @@ void TestDevicesManifest::showsManifestNameAndUpdate_data()
     QTest::addColumn<int>("minor");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("update");
-    QTest::newRow("older firmware") << 0xAE020457u << 3 << "Halcyra EFIS 10" << "Yes";
-    QTest::newRow("same firmware") << 0xAE020457u << 4 << "Halcyra EFIS 10" << "No";
-    QTest::newRow("newer firmware") << 0xAE020457u << 5 << "Halcyra EFIS 10" << "No";
+    QTest::newRow("older firmware") << 0xAE020457u << 3 << "Halcyra EFIS (demonstration)" << "Yes";
+    QTest::newRow("same firmware") << 0xAE020457u << 4 << "Halcyra EFIS (demonstration)" << "No";
+    QTest::newRow("newer firmware") << 0xAE020457u << 5 << "Halcyra EFIS (demonstration)" << "No";
     QTest::newRow("entry without a name") << 0xED000001u << 0 << "ED" << "Yes";
     QTest::newRow("no entry") << 0x42000001u << 0 << "Unknown (0x42)" << "Unknown";
 }
@@ -92,11 +92,13 @@ void TestDevicesManifest::showsManifestNameAndUpdate()
     harness::ModalAnswer declineOffer(
         [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::No)->click(); });
     MainWindow window;
+    window.show();
     QTableWidget* table = window.findChild<QTableWidget*>("table_devices");
     QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
                               QString("Configuration successfully loaded from device"), kConnectBoundMs);
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(table->item(0, 0)->text(), name);
+    QVERIFY(table->columnWidth(0) > table->fontMetrics().horizontalAdvance(name));
     QCOMPARE(table->item(0, 2)->text(), QString("1.%1.0").arg(minor));
     QCOMPARE(table->item(0, 3)->text(), update);
 }

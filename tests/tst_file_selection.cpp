@@ -118,6 +118,7 @@ void TestFileSelection::handPickedFirmware_data()
     QTest::newRow("listed, same content") << true << kPackageName << true << true;
     QTest::newRow("listed, other content") << true << kPackageName << false << false;
     QTest::newRow("not listed") << true << "own-build.bin" << false << true;
+    QTest::newRow("markup in the name") << true << "<b>own&lt;build.bin" << false << true;
     QTest::newRow("no manifest loaded") << false << kPackageName << false << true;
 }
 
@@ -146,6 +147,7 @@ void TestFileSelection::handPickedFirmware()
 
     if (accepted) {
         QCOMPARE(child<QTextEdit>(*window, "text_firmware_file")->toPlainText(), fileName);
+        QVERIFY(child<QTextEdit>(*window, "text_firmware_file")->isReadOnly());
         QVERIFY(child<QPushButton>(*window, "pushButton_start_update")->isEnabled());
         QVERIFY(child<QProgressBar>(*window, "progressBar_firmware")->isEnabled());
         QVERIFY(!boxes.titles.contains(QStringLiteral("Firmware Verification Failed")));
@@ -193,12 +195,14 @@ void TestFileSelection::fileDeletedBeforeStartIsMissing()
 void TestFileSelection::airportFileTakenAsItIs()
 {
     auto window = loadedWindow();
-    const QString path = scratch.scratchPath(QStringLiteral("anything.txt"));
+    const QString name = QStringLiteral("<i>any&amp;thing.txt");
+    const QString path = scratch.scratchPath(name);
     QVERIFY(writeWholeFile(path, "not a database"));
     updates::ModalAnswers boxes([&](QWidget* modal) { updates::chooseFile(modal, path); });
     child<QPushButton>(*window, "pushButton_browse_airports")->click();
     QCOMPARE(boxes.titles, QStringList{QStringLiteral("Select Airport Database")});
-    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file_2")->toPlainText(), QStringLiteral("anything.txt"));
+    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file_2")->toPlainText(), name);
+    QVERIFY(child<QTextEdit>(*window, "text_firmware_file_2")->isReadOnly());
     for (const char* name : {"text_firmware_file_2", "pushButton_start_airport", "progressBar_airports"})
         QVERIFY2(child<QWidget>(*window, name)->isEnabled(), name);
 }

@@ -59,6 +59,7 @@ private slots:
     void sourcesInOrder();
     void emptyBodyWithNothingStored();
     void memoryCopyOutlivesDeletedCache();
+    void silentServerIsWaitedForOnce();
     void prefetchFillsStoredCopies();
     void prefetchReportsWhyNothingWasFound();
     void firmwareListForDevice();
@@ -216,6 +217,10 @@ QString ManifestRetrievalTest::arrangeFailure(const QString& behaviour)
     } else if (behaviour == QLatin1String("stall after headers")) {
         response.ending = ResponseEnding::StallAfterHeaders;
         scratch_.server().setResponse(kManifestPath, response);
+    } else if (behaviour == QLatin1String("larger than a manifest can be")) {
+        response.announced_length = 4 * 1024 * 1024 + 1;
+        response.ending = ResponseEnding::StallAfterHeaders;
+        scratch_.server().setResponse(kManifestPath, response);
     } else if (behaviour == QLatin1String("closed mid-body")) {
         response.ending = ResponseEnding::CloseMidBody;
         scratch_.server().setResponse(kManifestPath, response);
@@ -254,6 +259,8 @@ void ManifestRetrievalTest::failedFetchKeepsStoredCopies_data()
     QTest::newRow("no lists") << "no lists" << "firmware_packages is empty";
     QTest::newRow("stall after headers") << "stall after headers" << "Timed out fetching %1";
     QTest::newRow("closed mid-body") << "closed mid-body" << network_error + "Connection closed";
+    QTest::newRow("larger than a manifest can be") << "larger than a manifest can be"
+                                                   << "Download too large: %1 (more than 4194304 bytes)";
     QTest::newRow("redirect to plain http") << "redirect to plain http" << network_error + "Insecure redirect";
     QTest::newRow("untrusted certificate")
         << "untrusted certificate" << network_error + "SSL handshake failed: The certificate is self-signed, and untrusted";
@@ -348,18 +355,46 @@ void ManifestRetrievalTest::emptyBodyWithNothingStored()
     QCOMPARE(error, QStringLiteral("bytes_out is null"));
 }
 
+// The server is asked once per run; later lookups take the memory copy,
+// even when the cache file has gone meanwhile. Asking for the newest still
+// asks the server.
 void ManifestRetrievalTest::memoryCopyOutlivesDeletedCache()
 {
     scratch_.server().serve(kManifestPath, manifestNamed(QStringLiteral("first")));
     QByteArray bytes;
     QVERIFY(loadDownloadsManifestBytes(scratch_.sources(), &bytes, nullptr));
 
-    scratch_.server().answerStatus(kManifestPath, 404, "Not Found");
+    scratch_.server().serve(kManifestPath, manifestNamed(QStringLiteral("second")));
     QVERIFY(QFile::remove(cachedManifestFile()));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Online downloads manifest unavailable: ")));
     bytes.clear();
     QVERIFY(loadDownloadsManifestBytes(scratch_.sources(), &bytes, nullptr));
     QCOMPARE(bytes, manifestNamed(QStringLiteral("first")));
+    QCOMPARE(scratch_.server().requestCount(kManifestPath), 1);
+
+    QVERIFY(loadNewestDownloadsManifestBytes(scratch_.sources(), &bytes, nullptr));
+    QCOMPARE(bytes, manifestNamed(QStringLiteral("second")));
+    QCOMPARE(scratch_.server().requestCount(kManifestPath), 2);
+}
+
+// A server that accepts and never answers costs one time-out per run; the
+// second lookup answers from the local manifest at once, or with the first
+// lookup's reason.
+void ManifestRetrievalTest::silentServerIsWaitedForOnce()
+{
+    scratch_.manifest_url = scratch_.silentUrl();
+    const QString timed_out = QStringLiteral("Timed out fetching %1").arg(scratch_.manifest_url);
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Online downloads manifest unavailable: ") + timed_out));
+    QByteArray bytes;
+    QString error;
+    QVERIFY(!loadDownloadsManifestBytes(scratch_.sources(ManifestScratch::kStallTimeoutMs), &bytes, &error));
+    QCOMPARE(error, timed_out);
+
+    error.clear();
+    QVERIFY(!loadDownloadsManifestBytes(scratch_.sources(ManifestScratch::kGenerousTimeoutMs), &bytes, &error));
+    QCOMPARE(error, timed_out);
+    placeSource(QStringLiteral("local beside program"));
+    QVERIFY(loadDownloadsManifestBytes(scratch_.sources(ManifestScratch::kGenerousTimeoutMs), &bytes, &error));
+    QCOMPARE(bytes, manifestNamed(QStringLiteral("local beside program")));
 }
 
 void ManifestRetrievalTest::prefetchFillsStoredCopies()
@@ -392,7 +427,6 @@ void ManifestRetrievalTest::firmwareListForDevice()
 
     // A stored manifest that lists only databases serves, but has no firmware list.
     scratch_.memoryCopy() = R"({"database_files": [{"db_type": "airport", "database_file": "airports.db"}]})";
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Online downloads manifest unavailable: ")));
     QString error;
     QVERIFY(!loadFirmwareManifestForDevice(scratch_.sources(), &error, &entries));
     QCOMPARE(error, QStringLiteral("firmware_packages is empty"));

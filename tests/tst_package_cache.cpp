@@ -91,6 +91,7 @@ private slots:
     void failedDownloadLeavesNothing_data();
     void failedDownloadLeavesNothing();
     void interruptedWriteLeavesNothing();
+    void quitDuringDownloadLeavesNothing();
     void entryWithoutDigestTakesCachedFileUnread();
     void emptyCachedFileIsNeverTaken();
     void packageFromLocalFolder();
@@ -275,6 +276,9 @@ void PackageCacheTest::failedDownloadLeavesNothing_data()
                                                       << "Network error fetching %1: HTTP status 206";
     QTest::newRow("digest differs") << "digest differs" << mismatchMessage(sha256Of(packageBytes("v3")), served_digest);
     QTest::newRow("closed mid-body") << "closed mid-body" << "Network error fetching %1: Connection closed";
+    const QString too_large = QStringLiteral("Download too large: %1 (more than 4194304 bytes)");
+    QTest::newRow("announced larger than a bank") << "announced larger than a bank" << too_large;
+    QTest::newRow("larger than a bank, unannounced") << "larger than a bank, unannounced" << too_large;
     QTest::newRow("stall after headers") << "stall after headers" << "Timed out fetching %1";
     QTest::newRow("redirect to plain http") << "redirect to plain http" << "Network error fetching %1: Insecure redirect";
     QTest::newRow("plain http address") << "plain http address" << "Refusing to fetch %1: not an HTTPS address";
@@ -301,6 +305,10 @@ void PackageCacheTest::failedDownloadLeavesNothing()
         response.status = 206;
     else if (behaviour == QLatin1String("closed mid-body"))
         response.ending = ResponseEnding::CloseMidBody;
+    else if (behaviour == QLatin1String("announced larger than a bank"))
+        response = TestHttpResponse{200, "OK", "x", {}, ResponseEnding::StallAfterHeaders, 4 * 1024 * 1024 + 1};
+    else if (behaviour == QLatin1String("larger than a bank, unannounced"))
+        response = TestHttpResponse{200, "OK", QByteArray(4 * 1024 * 1024 + 1, 'x'), {}, ResponseEnding::CloseUnannounced};
     else if (behaviour == QLatin1String("stall after headers"))
         response.ending = ResponseEnding::StallAfterHeaders;
     else if (behaviour == QLatin1String("redirect to plain http"))
@@ -320,6 +328,30 @@ void PackageCacheTest::failedDownloadLeavesNothing()
     QCOMPARE(path, kUntouched);
     QCOMPARE(cacheListing(), QStringList());
     QCOMPARE(scratch_.plainServer().requests().size(), 0);
+}
+
+// The program is told to quit while a package arrives: the download is
+// broken off and reported, and nothing is kept under the package's name.
+void PackageCacheTest::quitDuringDownloadLeavesNothing()
+{
+    TestHttpResponse response;
+    response.body = packageBytes("served");
+    response.ending = ResponseEnding::StallAfterHeaders;
+    scratch_.server().setResponse(kPackagePath, response);
+    const FirmwareManifestEntry entry = firmwareEntry(QStringLiteral("efis.bin"), scratch_.server().url(kPackagePath), QString());
+    QString path = kUntouched;
+    QString error;
+    bool done = true;
+    QTimer::singleShot(0, [&] { done = ensureFirmware(entry, &path, &error); });
+    QTimer::singleShot(0, [&] {
+        QTRY_COMPARE(scratch_.server().requestCount(kPackagePath), 1);
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    QVERIFY(!done);
+    QCOMPARE(error, QStringLiteral("Download interrupted: %1").arg(scratch_.server().url(kPackagePath)));
+    QCOMPARE(path, kUntouched);
+    QCOMPARE(cacheListing(), QStringList());
 }
 
 // The disk fills up while a package without a digest is written: nothing

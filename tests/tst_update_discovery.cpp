@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTextEdit>
 
 #include <memory>
@@ -95,9 +96,12 @@ private slots:
     void airportFetchFromCachedManifestWhileOffline();
     void airportFetchFailures_data();
     void airportFetchFailures();
+    void silentServerCostsOneWait();
+    void partialManifestIsNotUsed();
+    void tabSwitchDuringPendingFetch();
 
 private:
-    std::unique_ptr<MainWindow> startWindow();
+    std::unique_ptr<MainWindow> startWindow(int timeout_ms = ManifestScratch::kGenerousTimeoutMs);
     std::unique_ptr<MainWindow> loadedWindow();
 
     ManifestScratch scratch;
@@ -126,9 +130,9 @@ void TestUpdateDiscovery::cleanup()
     scratch.leave();
 }
 
-std::unique_ptr<MainWindow> TestUpdateDiscovery::startWindow()
+std::unique_ptr<MainWindow> TestUpdateDiscovery::startWindow(int timeout_ms)
 {
-    auto window = std::make_unique<MainWindow>(scratch.sources());
+    auto window = std::make_unique<MainWindow>(scratch.sources(timeout_ms));
     window->show();
     return window;
 }
@@ -258,9 +262,9 @@ void TestUpdateDiscovery::firmwareFetchFailures_data()
                                        << "No matching firmware in manifest";
     QTest::newRow("package download fails") << 0xED000001u << int(MANIFEST_SERVED) << "Firmware Download Failed"
                                             << "*" << "Firmware download failed";
-    // The package cache checks a file from the local firmware folder before
-    // it names it, so the gate never sees it.
-    QTest::newRow("local package differs") << 0xFF000001u << int(MANIFEST_SERVED) << "Firmware Download Failed"
+    // A package from the local firmware folder that differs from its digest
+    // is rejected as a download that differs would be.
+    QTest::newRow("local package differs") << 0xFF000001u << int(MANIFEST_SERVED) << "Firmware Verification Failed"
                                            << "*" << "Firmware download failed";
 }
 
@@ -416,6 +420,74 @@ void TestUpdateDiscovery::airportFetchFailures()
     QCOMPARE(statusText(*window), status);
     QCOMPARE(child<QTextEdit>(*window, "text_firmware_file_2")->toPlainText(), QStringLiteral("earlier.db"));
     QVERIFY(child<QPushButton>(*window, "pushButton_start_airport")->isEnabled());
+}
+
+// ---- Real networks -----------------------------------------------------------------------
+
+// A server that accepts and never answers: the window is up at once, the
+// unit stays listed through the one wait, and no later lookup asks again.
+void TestUpdateDiscovery::silentServerCostsOneWait()
+{
+    scratch.manifest_url = scratch.silentUrl();
+    auto window = std::make_unique<MainWindow>(scratch.sources(ManifestScratch::kStallTimeoutMs));
+    QCOMPARE(scratch.silentConnections(), 0);
+    auto* table = child<QTableWidget>(*window, "table_devices");
+    bool emptied = false;
+    connect(table->model(), &QAbstractItemModel::rowsRemoved, table, [&] { emptied = true; });
+    window->show();
+    QVERIFY(harness::waitForStatus(*window, QLatin1String(harness::kLoadedStatus)));
+    QCOMPARE(table->rowCount(), 1);
+    QVERIFY(!emptied);
+    child<QTabWidget>(*window, "tabWidget")->setCurrentWidget(child<QWidget>(*window, "tab_update"));
+    QCOMPARE(scratch.silentConnections(), 1);
+}
+
+// One bad package spoils the list: none of it is offered or shown.
+void TestUpdateDiscovery::partialManifestIsNotUsed()
+{
+    QByteArray manifest = discoveryManifest(scratch.server());
+    manifest.replace(R"("firmware_packages": [)", R"("firmware_packages": [{"device_type": "AE", "display_name": )"
+                                                  R"("Halcyra Partial", "firmware_version": "9.9.9", "firmware_file": )"
+                                                  R"("p.bin"}, {"device_type": "ED", "firmware_version": "2.0"},)");
+    scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
+    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Yes); });
+    auto window = loadedWindow();
+    QVERIFY(boxes.titles.isEmpty());
+    auto* table = child<QTableWidget>(*window, "table_devices");
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Halcyra"));
+    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("Unknown"));
+}
+
+// A second visit of the tab while the offered package is on its way starts
+// no second download.
+void TestUpdateDiscovery::tabSwitchDuringPendingFetch()
+{
+    TestHttpResponse stalled;
+    stalled.body = halcyraPackage();
+    stalled.ending = ResponseEnding::StallAfterHeaders;
+    scratch.server().setResponse(QLatin1String(kPackagePath), stalled);
+    updates::ModalAnswers boxes([](QWidget* modal) {
+        updates::clickBoxButton(modal, modal->windowTitle() == QLatin1String(kOfferTitle) ? QMessageBox::No
+                                                                                         : QMessageBox::Ok);
+    });
+    auto window = startWindow(ManifestScratch::kStallTimeoutMs);
+    QVERIFY(harness::waitForStatus(*window, QLatin1String(harness::kLoadedStatus)));
+    auto* tabs = child<QTabWidget>(*window, "tabWidget");
+    // Once the download has been asked for, the user leaves the tab and comes back.
+    QTimer revisit;
+    connect(&revisit, &QTimer::timeout, tabs, [&] {
+        if (scratch.server().requestCount(QLatin1String(kPackagePath)) == 0)
+            return;
+        revisit.stop();
+        tabs->setCurrentIndex(0);
+        tabs->setCurrentWidget(child<QWidget>(*window, "tab_update"));
+    });
+    revisit.start(5);
+    tabs->setCurrentWidget(child<QWidget>(*window, "tab_update"));
+    QVERIFY(!revisit.isActive());
+    QCOMPARE(scratch.server().requestCount(QLatin1String(kPackagePath)), 1);
+    const QStringList expectedTitles{kOfferTitle, "Firmware Download Failed"};
+    QCOMPARE(boxes.titles, expectedTitles);
 }
 
 QTEST_MAIN(TestUpdateDiscovery)

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 const char kTestManifestPath[] = "/firmware/downloads_manifest.json";
 
@@ -13,9 +16,13 @@ bool ManifestScratch::start(const QString& tls_dir)
     untrusted_server_.reset(
         new TestHttpServer(tls_dir + QStringLiteral("/untrusted.pem"), tls_dir + QStringLiteral("/untrusted.key")));
     plain_server_.reset(new TestHttpServer);
+    // Listens, and never takes a connection: the system accepts it and
+    // nobody answers, as behind a filtering firewall.
+    silent_server_.reset(new QTcpServer);
     original_working_dir_ = QDir::currentPath();
     return home_->isValid() && trustCertificateAuthority(tls_dir + QStringLiteral("/ca.pem")) && server_->listen()
-           && untrusted_server_->listen() && plain_server_->listen();
+           && untrusted_server_->listen() && plain_server_->listen()
+           && silent_server_->listen(QHostAddress::LocalHost, 0);
 }
 
 bool ManifestScratch::reset()
@@ -24,6 +31,10 @@ bool ManifestScratch::reset()
     untrusted_server_->clear();
     plain_server_->clear();
     memory_copy_.clear();
+    network_record_ = ManifestNetworkRecord();
+    silentConnections();
+    qDeleteAll(silent_connections_);
+    silent_connections_.clear();
     manifest_url = server_->url(QLatin1String(kTestManifestPath));
     scratch_.reset(new QTemporaryDir);
     application_dir_ = scratch_->filePath(QStringLiteral("install/bin"));
@@ -39,7 +50,19 @@ void ManifestScratch::leave()
 
 ManifestSources ManifestScratch::sources(int timeout_ms)
 {
-    return {manifest_url, timeout_ms, application_dir_, &memory_copy_};
+    return {manifest_url, timeout_ms, application_dir_, &memory_copy_, &network_record_};
+}
+
+int ManifestScratch::silentConnections()
+{
+    while (QTcpSocket* socket = silent_server_->nextPendingConnection())
+        silent_connections_.append(socket);
+    return int(silent_connections_.size());
+}
+
+QString ManifestScratch::silentUrl() const
+{
+    return QStringLiteral("https://127.0.0.1:%1%2").arg(silent_server_->serverPort()).arg(QLatin1String(kTestManifestPath));
 }
 
 int fetchTimeoutFor(const QString& behaviour)

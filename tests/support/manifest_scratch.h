@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include <QTcpServer>
+
 #include "firmware_manifest.h"
 #include "scratch_home.h"
 #include "test_http_server.h"
@@ -27,7 +29,8 @@ public:
 
     // Once per test case; tls_dir holds the test certificates.
     bool start(const QString& tls_dir);
-    // Before each test: no answers, no requests, no memory copy, an empty
+    // Before each test: no answers, no requests, no memory copy, the server
+    // not yet asked in this "run", an empty
     // cache, fresh program and working directories (the latter made current).
     bool reset();
     // After each test: the working directory the test case started in.
@@ -39,6 +42,11 @@ public:
     TestHttpServer& untrustedServer() { return *untrusted_server_; }
     TestHttpServer& plainServer() { return *plain_server_; }
     QByteArray& memoryCopy() { return memory_copy_; }
+    ManifestNetworkRecord& networkRecord() { return network_record_; }
+    // An address on 127.0.0.1 where a connection is accepted and never answered.
+    QString silentUrl() const;
+    // Connections made to that address so far.
+    int silentConnections();
     QString homePath() const { return home_->path(); }
     QString applicationDir() const { return application_dir_; }
     QString scratchPath(const QString& relative) const { return scratch_->filePath(relative); }
@@ -54,7 +62,10 @@ private:
     std::unique_ptr<QTemporaryDir> scratch_;
     QString application_dir_;
     QString original_working_dir_;
+    std::unique_ptr<QTcpServer> silent_server_;
+    QList<QTcpSocket*> silent_connections_;
     QByteArray memory_copy_;
+    ManifestNetworkRecord network_record_;
 };
 
 extern const char kTestManifestPath[];

@@ -48,7 +48,11 @@ TestHttpRequest parseRequestHead(const QByteArray& head)
 QByteArray responseHead(const TestHttpResponse& response)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason + "\r\n";
-    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    const qint64 announced = response.announced_length >= 0 ? response.announced_length : response.body.size();
+    if (response.ending == ResponseEnding::CloseUnannounced)
+        head += "Connection: close\r\n";
+    else
+        head += "Content-Length: " + QByteArray::number(announced) + "\r\n";
     for (const auto& header : response.extra_headers)
         head += header.first + ": " + header.second + "\r\n";
     return head + "\r\n";
@@ -182,6 +186,10 @@ void TestHttpServer::answer(QTcpSocket* socket, const TestHttpRequest& request)
         socket->write(response.body);
         break;
     case ResponseEnding::StallAfterHeaders:
+        break;
+    case ResponseEnding::CloseUnannounced:
+        socket->write(response.body);
+        socket->disconnectFromHost();
         break;
     case ResponseEnding::CloseMidBody:
         socket->write(response.body.left(response.body.size() / 2));

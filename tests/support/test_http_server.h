@@ -17,6 +17,7 @@ enum class ResponseEnding {
     Complete,          // headers and the whole body
     StallAfterHeaders, // headers announcing the body, then silence with the connection open
     CloseMidBody,      // headers announcing the body, half of it, then the connection closed
+    CloseUnannounced,  // headers without a length, the body, then the connection closed
 };
 
 // What the server answers for one path.
@@ -26,6 +27,7 @@ struct TestHttpResponse {
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> extra_headers;
     ResponseEnding ending = ResponseEnding::Complete;
+    qint64 announced_length = -1; // the Content-Length sent; -1: the body's own
 };
 
 // One request as it arrived; header names are kept as the client wrote them.
