@@ -58,6 +58,7 @@ MainWindow::MainWindow(const ManifestSources& sources, QWidget* parent)
     // No airspeed limit is known until the unit's settings are read.
     memset(&user_config.vspeeds, 0, sizeof user_config.vspeeds);
     connectSettingsTab();
+    connectSettingsMenu();
     QTimer::singleShot(0, this, &MainWindow::initializeDeviceConnection);
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -14,6 +15,8 @@
 
 #include "EFIS_shared/settings_types.h"
 #include "firmware_manifest.h"
+#include "settings_file.h"
+#include "settings_transfer.h"
 
 class CommsManager;
 class QDoubleSpinBox;
@@ -32,12 +35,6 @@ extern Settings_t user_config;
 extern uint32_t mem_version;        // settings layout version last read from the unit
 extern uint32_t user_config_sizeof; // size of the record in bytes
 extern uint32_t user_config_chk;    // checksum the unit reported at the last load
-
-// Has the unit store the settings it holds, announcing the checksum the host
-// computed over its own copy. The unit erases its settings area first and
-// says so with a flash acknowledgement, then acknowledges the command.
-// 0 on success, -1 on failure.
-int store_settings(CommsManager* comms, uint32_t crc);
 
 class MainWindow : public QMainWindow
 {
@@ -128,6 +125,9 @@ private slots:
     void onUpdateClicked();
     void onRebootClicked();
     void onMainTabChanged(int index);
+    void onExportSettingsTriggered();
+    void onImportSettingsTriggered();
+    void onCompareSettingsTriggered();
 
 private:
     struct VoltageField {
@@ -186,13 +186,21 @@ private:
     bool sendDeviceReboot(const QString& transferNote);
     bool linkFreeForWindow();
     bool linkConnected() const;
-    bool readHeaderWord(settings_struct_index index, uint32_t* value);
-    bool readSettingsHeader();
-    bool readLayoutWords();
-    bool readSettingsValues();
+    void reportLoadFailure(const settings_load_result_t& result);
+    void reportHeaderFailure(uint8_t index);
     void compareChecksumWithUnit();
-    bool stampRecordForStore();
+    int takeFormAdjustments();
+    void backUpLoadedSettings();
+    void reportStoredDifferences(const settings_store_result_t& result);
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
+
+    // ---- Settings menu (mainwindow_settings_files.cpp) ----
+    void connectSettingsMenu();
+    QString chooseSettingsFile(QFileDialog::AcceptMode mode, const QString& title);
+    bool readSettingsFile(const QString& path, const QString& title, Settings_t* record);
+    int applyImportedSettings(const Settings_t& imported);
+    void showSettingsDifferences(const QString& title, const QString& path,
+                                 const std::vector<settings_difference_t>& differences);
 
     // ---- Settings tab (mainwindow_settings_tab.cpp) ----
     void updateUIFromConfig();
@@ -244,6 +252,8 @@ private:
     std::shared_ptr<CommsManager> commsOwner;
     // Indices changed since the last load and not yet sent, in ascending order.
     std::set<settings_struct_index> changed_values;
+    // Where the settings file dialogs open: the folder of the last file chosen.
+    QString settingsFolder;
     // The running upload workers; null when idle.
     QPointer<QThread> firmwareUploadThread;
     QPointer<QThread> airportUploadThread;

@@ -65,10 +65,10 @@ void MainWindow::showRegistration()
         return;
     }
     const QString full = QString::fromLatin1(user_config.registration, length);
-    qDebug() << "Created string:" << full;
+    qDebug().noquote() << "Created string:" << full;
     const int position = registration_prefix_position(full);
     const QString prefix = position >= 0 ? QString::fromLatin1(REGISTRATION_PREFIXES[position]) : QString();
-    qDebug() << "Found prefix:" << prefix;
+    qDebug().noquote() << "Found prefix:" << prefix;
     if (position >= 0)
         selectRegistration(position, full.mid(prefix.size()));
     else

@@ -10,12 +10,13 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QStatusBar>
-#include <QThread>
 
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/get_set.h"
 #include "comms/comms.h"
+#include "settings_file.h"
 
 Settings_t user_config;
 uint32_t mem_version = 0;
@@ -23,15 +24,6 @@ uint32_t user_config_sizeof = sizeof(Settings_t);
 uint32_t user_config_chk = 0;
 
 namespace {
-
-// What get_value gives for a read that failed.
-const uint32_t kReadFailed = 0xFFFFFFFF;
-// The unit gets a moment between one settings exchange and the next.
-const unsigned long kSettingsPauseMs = 1;
-// The host marks the record it has the unit store with these characters.
-const char kStoredMagic[4] = {'K', 'O', 'B', '_'};
-// The character the unit's boot loader takes as "reboot".
-const uint8_t kRebootRequest = 0x48;
 
 // A header word of the record, and what the user is told when it cannot be read.
 struct HeaderWord {
@@ -47,34 +39,21 @@ const HeaderWord kHeaderWords[] = {
     {SETTINGS_NUM_ELEMENTS, "Error reading num_elements value", "Error: Failed to read num_elements from device"},
 };
 
-const HeaderWord& header_word(settings_struct_index index)
+const HeaderWord& header_word(uint8_t index)
 {
     return kHeaderWords[index - SETTINGS_CHECKSUM_INDEX];
 }
 
-} // namespace
+// Where every successful load leaves a copy of what the unit held.
+const char* const kBackupFolder = "settings-backups";
 
-int store_settings(CommsManager* comms, uint32_t crc)
+uint32_t value_of(const Settings_t& record, uint32_t index)
 {
-    if (!comms_connected(comms))
-        return -1;
-    COMMS_MSG_t msg = comms_msg_init(CANMSG_SAVE_USER_SETTINGS, CAN_4_BYTES);
-    put_u32_le(&msg.data[0], crc);
-    if (comms->write(msg) <= 0) {
-        qDebug() << "Failed to send store command";
-        return -1;
-    }
-    if (!wait_for_mx25_ack(comms, nullptr, nullptr)) {
-        qDebug() << "Flash erase failed or timeout waiting for MX25 erase status";
-        return -1;
-    }
-    qDebug() << "Flash erase succeeded";
-    if (!wait_for_ack(comms, CANMSG_SAVE_USER_SETTINGS)) {
-        qDebug() << "Store command failed: no valid ACK (or NACK) for save settings";
-        return -1;
-    }
-    return 0;
+    Settings_t copy = record;
+    return settings_get_value(&copy, static_cast<settings_struct_index>(index));
 }
+
+} // namespace
 
 // The one place that decides whether the window's thread may use the link
 // now; every handler that talks to the unit asks here first.
@@ -107,83 +86,54 @@ void MainWindow::onLoadClicked()
     loadConfigFromDevice();
 }
 
+// All or nothing: the record, the form and the pending edits change only
+// when every word was read.
 void MainWindow::loadConfigFromDevice()
 {
     if (!linkFreeForWindow())
         return;
+    const settings_load_result_t result = settings_load(comms, &user_config);
+    if (result.status != SETTINGS_LOAD_OK) {
+        reportLoadFailure(result);
+        return;
+    }
     changed_values.clear();
-    memset(&user_config, 0, sizeof user_config);
-    if (!readSettingsHeader())
-        return;
+    user_config_chk = result.unit_checksum;
+    mem_version = user_config.version;
     user_config_sizeof = sizeof(Settings_t);
-    if (!readSettingsValues())
-        return;
     compareChecksumWithUnit();
+    backUpLoadedSettings();
     updateUIFromConfig();
-    statusBar()->showMessage(QStringLiteral("Configuration successfully loaded from device"));
+    const int adjusted = takeFormAdjustments();
+    QString status = QStringLiteral("Configuration successfully loaded from device");
+    if (adjusted == 1)
+        status += QStringLiteral(" (1 value adjusted to the form's range; Update sends it)");
+    else if (adjusted > 1)
+        status += QStringLiteral(" (%1 values adjusted to the form's range; Update sends them)").arg(adjusted);
+    statusBar()->showMessage(status);
 }
 
-// A header word of 0xFFFFFFFF counts as a failed read: the unit has no
-// record the host could make sense of.
-bool MainWindow::readHeaderWord(settings_struct_index index, uint32_t* value)
+void MainWindow::reportLoadFailure(const settings_load_result_t& result)
 {
-    *value = get_value(comms, SETTINGS_COMMS, index);
-    if (*value != kReadFailed)
-        return true;
+    if (result.status == SETTINGS_LOAD_HEADER_FAILED) {
+        reportHeaderFailure(result.failed_index);
+    } else if (result.status == SETTINGS_LOAD_NEVER_STORED) {
+        qDebug() << "Device settings never stored: checksum word reads 0xFFFFFFFF";
+        statusBar()->showMessage(QStringLiteral("Error: The device has never stored its settings (its checksum "
+                                                "word is erased); the settings shown are unchanged"));
+    } else {
+        qDebug() << "Warning: Failed to read value for index" << result.failed_index << ", setting to 0";
+        statusBar()->showMessage(
+            QStringLiteral("Error: Failed to read value %1 from device; the settings shown are unchanged")
+                .arg(result.failed_index));
+    }
+}
+
+void MainWindow::reportHeaderFailure(uint8_t index)
+{
     const HeaderWord& word = header_word(index);
     qDebug() << word.readError;
     statusBar()->showMessage(QString::fromLatin1(word.statusError));
-    return false;
-}
-
-bool MainWindow::readSettingsHeader()
-{
-    uint32_t value = 0;
-    if (!readHeaderWord(SETTINGS_CHECKSUM_INDEX, &value))
-        return false;
-    user_config_chk = value;
-    user_config.crc32 = value;
-    if (!readHeaderWord(SETTINGS_MAGIC_NUM, &value))
-        return false;
-    user_config.magic = value;
-    return readLayoutWords();
-}
-
-// The unit's layout version and element count, taken into the record by the
-// load and by the save alike.
-bool MainWindow::readLayoutWords()
-{
-    uint32_t value = 0;
-    if (!readHeaderWord(SETTINGS_VERSION, &value))
-        return false;
-    mem_version = value;
-    user_config.version = value;
-    if (!readHeaderWord(SETTINGS_NUM_ELEMENTS, &value))
-        return false;
-    user_config.num_elements = value;
-    return true;
-}
-
-// Every value is read with its success reported apart, so a value the unit
-// really holds as 0xFFFFFFFF (white, say) loads as itself. A read that fails
-// leaves 0 and the load goes on; the checksum comparison then shows it.
-bool MainWindow::readSettingsValues()
-{
-    for (uint32_t i = UNITS_VALUE_INDEX; i < SETTINGS_LAST_INDEX; i++) {
-        const settings_struct_index index = static_cast<settings_struct_index>(i);
-        uint32_t value = 0;
-        if (!read_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), &value)) {
-            qDebug() << "Warning: Failed to read value for index" << i << ", setting to 0";
-            value = 0;
-        }
-        if (!settings_set_value(&user_config, index, &value)) {
-            qDebug() << "Error setting value for index" << i;
-            statusBar()->showMessage(QStringLiteral("Error: Failed to process configuration data"));
-            return false;
-        }
-        QThread::msleep(kSettingsPauseMs);
-    }
-    return true;
 }
 
 // A mismatch is told in the log and briefly in the status bar; the load's own
@@ -199,6 +149,35 @@ void MainWindow::compareChecksumWithUnit()
     }
     qDebug() << "CRC mismatch: Calculated =" << Qt::hex << crc << "Stored=" << user_config_chk;
     statusBar()->showMessage(QStringLiteral("Warning: Configuration CRC verification failed"));
+}
+
+// Values the form cannot show (beyond a widget's range, a colour that is not
+// opaque) are shown adjusted. The record takes what the form shows and those
+// indices count as changed, so the next update sends what the user sees and
+// unit and host agree on the checksum after the save. How many there were.
+int MainWindow::takeFormAdjustments()
+{
+    const Settings_t shown = user_config;
+    updateConfigFromUI();
+    int adjusted = 0;
+    for (uint32_t i = UNITS_VALUE_INDEX; i < SETTINGS_LAST_INDEX; i++) {
+        if (value_of(shown, i) == value_of(user_config, i))
+            continue;
+        changed_values.insert(static_cast<settings_struct_index>(i));
+        adjusted++;
+    }
+    return adjusted;
+}
+
+// A copy of what the unit held, so the user can always go back to it. A
+// failure is logged and never stands in the load's way.
+void MainWindow::backUpLoadedSettings()
+{
+    const QString directory =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') + QLatin1String(kBackupFolder);
+    QString error;
+    if (settings_backup_write(directory, user_config, settings_file_unit_t{device_serial, fw}, &error).isEmpty())
+        qWarning().noquote() << "Settings backup not written:" << error;
 }
 
 // ---- Update ------------------------------------------------------------------
@@ -222,21 +201,17 @@ void MainWindow::onUpdateClicked()
         statusBar()->showMessage(QStringLiteral("No changes to send"));
         return;
     }
-    std::set<settings_struct_index> failed;
-    for (const settings_struct_index index : changed_values) {
-        const uint32_t value = settings_get_value(&user_config, index);
-        if (set_value(comms, SETTINGS_COMMS, static_cast<uint8_t>(index), value) != 0) {
-            qDebug() << "Failed to send value for index" << static_cast<uint32_t>(index);
-            failed.insert(index);
-        }
-        QThread::msleep(kSettingsPauseMs);
+    const std::vector<uint8_t> indices(changed_values.begin(), changed_values.end());
+    const settings_update_result_t result = settings_update(comms, user_config, indices);
+    changed_values.clear();
+    for (const uint8_t index : result.failed) {
+        qDebug() << "Failed to send value for index" << static_cast<uint32_t>(index);
+        changed_values.insert(static_cast<settings_struct_index>(index));
     }
-    const size_t sent = changed_values.size() - failed.size();
-    changed_values = failed;
-    if (failed.empty())
-        statusBar()->showMessage(QStringLiteral("Successfully sent %1 configuration value(s) to device").arg(sent));
+    if (result.failed.empty())
+        statusBar()->showMessage(QStringLiteral("Successfully sent %1 configuration value(s) to device").arg(result.sent));
     else
-        statusBar()->showMessage(QStringLiteral("Sent %1 value(s), %2 failed").arg(sent).arg(failed.size()));
+        statusBar()->showMessage(QStringLiteral("Sent %1 value(s), %2 failed").arg(result.sent).arg(result.failed.size()));
 }
 
 void MainWindow::updateConfigValueAndSend(settings_struct_index index, uint32_t value)
@@ -257,39 +232,64 @@ void MainWindow::updateConfigValueAndSend(settings_struct_index index, uint32_t 
     statusBar()->showMessage(QStringLiteral("Configuration updated successfully"));
 }
 
-// ---- Save ----------------------------------------------------------------------
+// ---- Save ----------------------------------------------------------------------------
 
 // The save sends no values: the unit stores the settings it holds, and the
-// checksum tells it what the host believes those settings are.
+// checksum tells it what the host believes those settings are. Only a
+// read-back that agrees with the form counts as saved.
 void MainWindow::onSaveClicked()
 {
     if (!linkFreeForWindow())
         return;
     updateConfigFromUI();
-    if (!stampRecordForStore())
-        return;
-    const uint32_t crc = settings_CalcCRC(&user_config);
-    printf("New CRC %08X\n", crc);
-    if (store_settings(comms, crc) != 0) {
+    const settings_store_result_t result = settings_store(comms, &user_config);
+    mem_version = user_config.version;
+    switch (result.status) {
+    case SETTINGS_STORE_OK:
+        changed_values.clear();
+        updateUIFromConfig();
+        statusBar()->showMessage(QStringLiteral("Configuration saved to EEPROM successfully"));
+        break;
+    case SETTINGS_STORE_HEADER_FAILED:
+        reportHeaderFailure(result.failed_index);
+        break;
+    case SETTINGS_STORE_TOO_MANY_ELEMENTS:
+        qDebug() << "Element count" << user_config.num_elements << "exceeds the record";
+        statusBar()->showMessage(QStringLiteral("Error: The device counts %1 settings words, more than the %2 "
+                                                "this program knows; nothing was stored")
+                                     .arg(user_config.num_elements)
+                                     .arg(int(SETTINGS_WORDS_AFTER_CRC)));
+        break;
+    case SETTINGS_STORE_READ_BACK_FAILED:
+        qDebug() << "Read-back after store failed at index" << result.failed_index;
+        statusBar()->showMessage(QStringLiteral("Error: The device stored its settings, but value %1 could not be "
+                                                "read back to check them")
+                                     .arg(result.failed_index));
+        break;
+    case SETTINGS_STORE_DIFFERS:
+        reportStoredDifferences(result);
+        break;
+    default:
         qDebug() << "Error storing configuration to EEPROM";
         statusBar()->showMessage(QStringLiteral("Error: Failed to store configuration to EEPROM"));
-        return;
+        break;
     }
-    // The store sends no values: edits not yet sent by an update stay pending,
-    // so the next update still carries them to the unit.
-    updateUIFromConfig();
-    statusBar()->showMessage(QStringLiteral("Configuration saved to EEPROM successfully"));
 }
 
-// The record takes the unit's layout version and element count, the magic and
-// a zero crc32, so the checksum covers what the unit will check.
-bool MainWindow::stampRecordForStore()
+// The unit stored something other than the form shows (edits never sent by
+// an update, say): each such value stays changed for the next update.
+void MainWindow::reportStoredDifferences(const settings_store_result_t& result)
 {
-    if (!readLayoutWords())
-        return false;
-    memcpy(&user_config.magic, kStoredMagic, sizeof kStoredMagic);
-    user_config.crc32 = 0;
-    return true;
+    for (const uint8_t index : result.differs) {
+        qDebug().noquote() << QStringLiteral("Value %1 differs after store: device 0x%2, form 0x%3")
+                                  .arg(index)
+                                  .arg(value_of(result.read_back, index), 8, 16, QLatin1Char('0'))
+                                  .arg(value_of(user_config, index), 8, 16, QLatin1Char('0'));
+        changed_values.insert(static_cast<settings_struct_index>(index));
+    }
+    statusBar()->showMessage(QStringLiteral("Error: Configuration stored, but %1 value(s) on the device differ "
+                                            "from the form; Update sends them, then save again")
+                                 .arg(result.differs.size()));
 }
 
 // ---- Reboot ----------------------------------------------------------------------
@@ -311,9 +311,7 @@ bool MainWindow::sendDeviceReboot(const QString& transferNote)
     QMessageBox::information(this, tr("Reconnect After Reboot"),
                              transferNote.isEmpty() ? notice : transferNote + QStringLiteral("\n\n") + notice,
                              QMessageBox::Ok);
-    COMMS_MSG_t msg = comms_msg_init(CANMSG_ENTER_BL, CAN_1_BYTES);
-    msg.data[0] = kRebootRequest;
-    if (comms->write(msg) <= 0)
+    if (!settings_request_reboot(comms))
         return false;
     QCoreApplication::quit();
     return true;

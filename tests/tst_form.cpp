@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -29,6 +30,7 @@
 #include <QtTest>
 
 #include "mainwindow.h"
+#include "scratch_home.h"
 #include "simulated_unit.h"
 #include "window_harness.h"
 
@@ -380,12 +382,15 @@ private slots:
     void calibrationStartDoesNothing();
 
 private:
+    // Every load leaves a backup in the per-user data folder: a scratch one.
+    std::unique_ptr<ScratchHome> home_;
     std::unique_ptr<MainWindow> window_;
 };
 
 void FormTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
+    home_ = std::make_unique<ScratchHome>();
+    QVERIFY(home_->isValid());
 }
 
 // The form as the constructor leaves it: no unit, so nothing is loaded.
@@ -439,7 +444,16 @@ void FormTest::windowAndTabs()
         QCOMPARE(tabs->tabText(i), QLatin1String(titles[i]));
     }
     QCOMPARE(tabs->currentIndex(), 0);
-    QVERIFY(child<QMenuBar>(*window_, "menubar")->actions().isEmpty());
+    const QList<QAction*> menus = child<QMenuBar>(*window_, "menubar")->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus[0]->menu()->objectName(), QStringLiteral("menuSettings"));
+    QCOMPARE(menus[0]->text(), QStringLiteral("&Settings"));
+    QStringList items;
+    for (const QAction* action : menus[0]->menu()->actions())
+        items.append(action->objectName() + QLatin1Char(' ') + action->text());
+    QCOMPARE(items, (QStringList{QString::fromUtf8("actionExportSettings &Export to File\u2026"),
+                                 QString::fromUtf8("actionImportSettings &Import from File\u2026"),
+                                 QString::fromUtf8("actionCompareSettings &Compare with File\u2026")}));
     QCOMPARE(harness::statusText(*window_), QStringLiteral("Initializing..."));
 }
 

@@ -15,6 +15,7 @@
 #include "mainwindow.h"
 #include "output_capture.h"
 #include "registration_prefix.h"
+#include "scratch_home.h"
 #include "simulated_unit.h"
 #include "window_harness.h"
 
@@ -102,12 +103,15 @@ private:
     bool startWindow();
     void click(const char* buttonName);
 
+    // Every load leaves a backup in the per-user data folder: a scratch one.
+    std::unique_ptr<ScratchHome> home_;
     std::unique_ptr<MainWindow> window_;
 };
 
 void IdentityFieldsTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
+    home_ = std::make_unique<ScratchHome>();
+    QVERIFY(home_->isValid());
 }
 
 void IdentityFieldsTest::init()
@@ -123,7 +127,7 @@ void IdentityFieldsTest::cleanup()
 bool IdentityFieldsTest::startWindow()
 {
     window_ = harness::startWindow();
-    return harness::waitForStatus(*window_, QLatin1String(harness::kLoadedStatus));
+    return harness::waitForLoaded(*window_);
 }
 
 void IdentityFieldsTest::click(const char* buttonName)
@@ -188,6 +192,9 @@ void IdentityFieldsTest::registrationSplitAndSaved()
     QCOMPARE(child<QComboBox>(*window_, "comboBox_reg_prefix")->currentIndex(), prefixItem);
     QCOMPARE(child<QPlainTextEdit>(*window_, "text_registration_num")->toPlainText(), number);
 
+    // A registration the form shows otherwise is sent by the update, so the
+    // unit holds what the save stores.
+    click("pushButton_update");
     click("pushButton_save");
     QCOMPARE(harness::statusText(*window_), QStringLiteral("Configuration saved to EEPROM successfully"));
     QCOMPARE(hostRegistration(), saved);
@@ -198,8 +205,8 @@ void IdentityFieldsTest::registrationSplitIsLogged()
     putRegistration(registrationBytes("ZS-ABC"));
     OutputCapture err(stderr);
     QVERIFY(startWindow());
-    QVERIFY(harness::hasDebugLine(err.lines(), QStringLiteral("Created string: \"ZS-ABC\"")));
-    QVERIFY(harness::hasDebugLine(err.lines(), QStringLiteral("Found prefix: \"\"")));
+    QVERIFY(harness::hasDebugLine(err.lines(), QStringLiteral("Created string: ZS-ABC")));
+    QVERIFY(harness::hasDebugLine(err.lines(), QStringLiteral("Found prefix: ")));
 }
 
 void IdentityFieldsTest::registrationJoinedFromWidgets_data()

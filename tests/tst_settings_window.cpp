@@ -23,6 +23,7 @@
 #include "EFIS_shared/get_set.h"
 #include "mainwindow.h"
 #include "output_capture.h"
+#include "scratch_home.h"
 #include "simulated_unit.h"
 #include "window_harness.h"
 
@@ -180,12 +181,6 @@ uint32_t storeChecksumOf(Settings_t record)
     return settings_CalcCRC(&record);
 }
 
-uint32_t storeChecksumSent()
-{
-    const std::vector<COMMS_MSG_t> stores = harness::framesWithId(0x3A0);
-    return stores.empty() ? 0 : get_u32_le(stores.back().data);
-}
-
 QByteArray recordAfterChecksum(const Settings_t& record)
 {
     return QByteArray(reinterpret_cast<const char*>(&record) + 4, sizeof record - 4);
@@ -210,7 +205,8 @@ private slots:
     void loadShowsEveryValueAndMarksNothingChanged();
     void loadReadsHeaderThenEveryValueInOrder();
     void loadKeepsWhiteColour();
-    void loadGoesOnPastSilentValues();
+    void loadFailureChangesNothing_data();
+    void loadFailureChangesNothing();
     void loadStopsAtUnreadableHeaderWord_data();
     void loadStopsAtUnreadableHeaderWord();
     void loadCopesWithElementCountBeyondRecord();
@@ -229,9 +225,9 @@ private slots:
     void cancelledColourDialogChangesNothing();
 
     void saveStoresWhatUnitHoldsAndSurvivesPowerCycle();
-    void saveCoversEditNotYetSent();
-    void saveShowsAndStoresClampedValue_data();
-    void saveShowsAndStoresClampedValue();
+    void saveWithEditNotSentIsNotReportedSaved();
+    void clampedValueSentByUpdate_data();
+    void clampedValueSentByUpdate();
     void saveStopsWhenVersionUnreadable();
     void saveFailsWhenUnitVanishes();
     void saveFailsOnNegativeStoreAcknowledgement();
@@ -248,12 +244,15 @@ private:
     QString status() const;
     void verifyWrites(const WireValues& expected);
 
+    // Every load leaves a backup in the per-user data folder: a scratch one.
+    std::unique_ptr<ScratchHome> home_;
     std::unique_ptr<MainWindow> window_;
 };
 
 void SettingsWindowTest::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
+    home_ = std::make_unique<ScratchHome>();
+    QVERIFY(home_->isValid());
 }
 
 void SettingsWindowTest::init()
@@ -352,38 +351,47 @@ void SettingsWindowTest::loadKeepsWhiteColour()
     QCOMPARE(sim::unit().storedSettings().airplane_color, 0xFFFFFFFFu);
 }
 
-void SettingsWindowTest::loadGoesOnPastSilentValues()
+void SettingsWindowTest::loadFailureChangesNothing_data()
 {
+    QTest::addColumn<int>("failingRead");
+    QTest::addColumn<QString>("debugLine");
+    QTest::addColumn<QString>("statusText");
+
+    QTest::newRow("header word") << 2 << "Error reading memory version value"
+                                 << "Error: Failed to read memory version from device";
+    QTest::newRow("value word") << 4 + 17 << "Warning: Failed to read value for index 17 , setting to 0"
+                                << "Error: Failed to read value 17 from device; the settings shown are unchanged";
+}
+
+// The unit has changed since the last load and a word of the new load cannot
+// be read: the record, the form and the pending edit stay as they were.
+void SettingsWindowTest::loadFailureChangesNothing()
+{
+    QFETCH(int, failingRead);
+    QFETCH(QString, debugLine);
+    QFETCH(QString, statusText);
+
     putKnownRecord();
-    const uint8_t silent[] = {APPROACHSPEED_INDEX, GREEN_ARC_COLOR_INDEX};
-    const int headerReads = 4;
-    for (const uint8_t index : silent)
-        sim::unit().addFault({0x370, headerReads + index, 1, sim::FAULT_NO_REPLY, 0, -1});
-    Settings_t expected = sim::unit().settings();
-    const uint32_t unitChecksum = expected.crc32;
-    for (const uint8_t index : silent) {
-        uint32_t zero = 0;
-        settings_set_value(&expected, static_cast<settings_struct_index>(index), &zero);
-    }
-
-    OutputCapture out(stdout);
-    OutputCapture err(stderr);
     QVERIFY(startWindow());
+    child<QSpinBox>(*window_, "spinBox_vne")->setValue(180);
+    const Settings_t record = user_config;
+    QStringList shown;
+    for (const Shown& field : kKnownRecordShown)
+        shown.append(shownText(child<QWidget>(*window_, field.widget)));
+    sim::unit().reset();
+    sim::unit().addFault({0x370, failingRead, 1, sim::FAULT_NO_REPLY, 0, -1});
+    OutputCapture err(stderr);
 
-    const QStringList log = err.lines();
-    for (const uint8_t index : silent) {
-        QVERIFY2(harness::hasDebugLine(log, QStringLiteral("Warning: Failed to read value for index %1 , setting to 0").arg(index)),
-                 qPrintable(err.text()));
-    }
-    QCOMPARE(log.filter(QStringLiteral("Failed to read value")).size(), 2);
-    QVERIFY(harness::hasDebugLine(
-        log, QStringLiteral("CRC mismatch: Calculated = %1 Stored= %2").arg(hex(expected.crc32), hex(unitChecksum))));
-    QVERIFY(out.lines().contains(QString::asprintf("app: 0x%08X, device: 0x%08X ", expected.crc32, unitChecksum)));
-    QVERIFY(!out.lines().contains(QStringLiteral("CRC Check Passed.")));
-    QCOMPARE(child<QSpinBox>(*window_, "spinBox_vref")->value(), 0);
-    QCOMPARE(child<QPushButton>(*window_, "color_picker_green")->styleSheet(),
-             QStringLiteral("background-color: #000000;"));
-    QCOMPARE(child<QSpinBox>(*window_, "spinBox_vlo")->value(), 110);
+    click("pushButton_load");
+
+    QCOMPARE(status(), statusText);
+    QVERIFY(harness::hasDebugLine(err.lines(), debugLine));
+    QVERIFY(memcmp(&user_config, &record, sizeof record) == 0);
+    for (qsizetype i = 0; i < shown.size(); i++)
+        QCOMPARE(shownText(child<QWidget>(*window_, kKnownRecordShown[i].widget)), shown[i]);
+    sim::unit().clearRecords();
+    click("pushButton_update");
+    verifyWrites({{6, 180}});
 }
 
 void SettingsWindowTest::loadStopsAtUnreadableHeaderWord_data()
@@ -393,6 +401,9 @@ void SettingsWindowTest::loadStopsAtUnreadableHeaderWord_data()
     QTest::addColumn<QString>("debugLine");
     QTest::addColumn<QString>("statusText");
 
+    QTest::newRow("checksum erased") << 0 << true << "Device settings never stored: checksum word reads 0xFFFFFFFF"
+                                     << "Error: The device has never stored its settings (its checksum word is "
+                                        "erased); the settings shown are unchanged";
     QTest::newRow("checksum") << 0 << false << "Error reading checksum value"
                               << "Error: Failed to read checksum from device";
     QTest::newRow("magic") << 1 << false << "Error reading magic value"
@@ -412,9 +423,11 @@ void SettingsWindowTest::loadStopsAtUnreadableHeaderWord()
     QFETCH(QString, debugLine);
     QFETCH(QString, statusText);
 
-    if (erased)
-        sim::unit().setSettingsValue(SETTINGS_NUM_ELEMENTS, 0xFFFFFFFF);
-    else
+    if (erased) {
+        Settings_t record = sim::unit().settings();
+        (failingRead == 0 ? record.crc32 : record.num_elements) = 0xFFFFFFFF;
+        sim::unit().setSettings(record);
+    } else
         sim::unit().addFault({0x370, failingRead, 1, sim::FAULT_NO_REPLY, 0, -1});
     OutputCapture err(stderr);
     QVERIFY(startWindow(statusText));
@@ -426,7 +439,8 @@ void SettingsWindowTest::loadStopsAtUnreadableHeaderWord()
 
 // A unit may report more words than the record holds after its checksum;
 // the checksum still covers only the record (the sanitizers would see a read
-// past it).
+// past it). A store would announce a checksum the host knows to be wrong, so
+// the save is refused.
 void SettingsWindowTest::loadCopesWithElementCountBeyondRecord()
 {
     sim::unit().setSettingsValue(SETTINGS_NUM_ELEMENTS, 40);
@@ -434,6 +448,11 @@ void SettingsWindowTest::loadCopesWithElementCountBeyondRecord()
     QVERIFY(startWindow());
     QVERIFY(out.lines().contains(QStringLiteral("CRC Check Passed.")));
     QCOMPARE(user_config.num_elements, 40u);
+
+    click("pushButton_save");
+    QCOMPARE(status(), QStringLiteral("Error: The device counts 40 settings words, more than the 31 this program "
+                                      "knows; nothing was stored"));
+    QVERIFY(harness::framesWithId(0x3A0).empty());
 }
 
 // ---- Edits and update -------------------------------------------------------------
@@ -631,7 +650,8 @@ void SettingsWindowTest::colourPickerHandsOnOpaqueColour()
     QFETCH(QColor, suggested);
 
     sim::unit().setSettingsValue(static_cast<uint8_t>(index), 0x00FF8000);
-    QVERIFY(startWindow());
+    QVERIFY(startWindow(QStringLiteral("Configuration successfully loaded from device (1 value adjusted to the "
+                                       "form's range; Update sends it)")));
     auto* picker = child<QPushButton>(*window_, qPrintable(button));
     QCOMPARE(picker->styleSheet(), QStringLiteral("background-color: #ff8000;"));
 
@@ -689,9 +709,12 @@ void SettingsWindowTest::saveStoresWhatUnitHoldsAndSurvivesPowerCycle()
     click("pushButton_save");
 
     QCOMPARE(status(), QLatin1String(kSavedStatus));
-    QCOMPARE(harness::settingsReadIndices(), QList<int>({254, 255}));
+    QList<int> reads = {254, 255};
+    for (int index = 0; index < 36; index++)
+        reads.append(index);
+    QCOMPARE(harness::settingsReadIndices(), reads);
     const std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
-    QCOMPARE(frames.size(), size_t(3));
+    QCOMPARE(frames.size(), size_t(3 + 36));
     COMMS_MSG_t store = sim::make_frame(0x3A0, CAN_4_BYTES);
     put_u32_le(store.data, expectedChecksum);
     QVERIFY(harness::sameFrame(frames[2], store));
@@ -709,29 +732,31 @@ void SettingsWindowTest::saveStoresWhatUnitHoldsAndSurvivesPowerCycle()
 }
 
 // A value changed but not yet sent is part of the host's checksum only: the
-// unit, which still holds the old value, finds that the checksum differs.
-void SettingsWindowTest::saveCoversEditNotYetSent()
+// values read back after the store show that the unit holds another, so the
+// save is not reported as done until an update has sent it.
+void SettingsWindowTest::saveWithEditNotSentIsNotReportedSaved()
 {
     QVERIFY(startWindow());
     child<QSpinBox>(*window_, "spinBox_vne")->setValue(180);
-    Settings_t expected = sim::unit().settings();
-    uint32_t vne = 180;
-    settings_set_value(&expected, VNE_INDEX, &vne);
+    OutputCapture err(stderr);
 
     click("pushButton_save");
 
-    QCOMPARE(status(), QLatin1String(kSavedStatus));
-    QCOMPARE(storeChecksumSent(), storeChecksumOf(expected));
+    QCOMPARE(status(), QStringLiteral("Error: Configuration stored, but 1 value(s) on the device differ from the "
+                                      "form; Update sends them, then save again"));
+    QVERIFY(harness::hasDebugLine(err.lines(), QStringLiteral("Value 6 differs after store: device 0x00000096, "
+                                                              "form 0x000000b4")));
     QVERIFY(!sim::unit().lastStoreChecksumMatched());
     QVERIFY(harness::framesWithId(0x390).empty());
 
-    // The edit the save did not send is still pending: the next update sends it.
     click("pushButton_update");
     QCOMPARE(status(), QStringLiteral("Successfully sent 1 configuration value(s) to device"));
-    QCOMPARE(sim::unit().settingsValue(VNE_INDEX), 180u);
+    click("pushButton_save");
+    QCOMPARE(status(), QLatin1String(kSavedStatus));
+    QVERIFY(sim::unit().lastStoreChecksumMatched());
 }
 
-void SettingsWindowTest::saveShowsAndStoresClampedValue_data()
+void SettingsWindowTest::clampedValueSentByUpdate_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<uint>("stored");
@@ -754,9 +779,10 @@ void SettingsWindowTest::saveShowsAndStoresClampedValue_data()
     QTest::newRow("address type 2") << 32 << 2u << "radioButton_use_icao" << "checked" << 0u;
 }
 
-// The widgets apply their limits when the record is shown; the record keeps
-// the unit's value until a save, which takes every value from the widgets.
-void SettingsWindowTest::saveShowsAndStoresClampedValue()
+// The widgets apply their limits when the record is shown; the record takes
+// what the form shows and the index counts as changed, so the update sends it
+// and the unit agrees with the checksum of the save.
+void SettingsWindowTest::clampedValueSentByUpdate()
 {
     QFETCH(int, index);
     QFETCH(uint, stored);
@@ -764,19 +790,18 @@ void SettingsWindowTest::saveShowsAndStoresClampedValue()
     QFETCH(QString, shown);
     QFETCH(uint, saved);
 
-    const auto field = static_cast<settings_struct_index>(index);
     sim::unit().setSettingsValue(uint8_t(index), stored);
-    QVERIFY(startWindow());
+    QVERIFY(startWindow(QStringLiteral("Configuration successfully loaded from device (1 value adjusted to the "
+                                       "form's range; Update sends it)")));
     QCOMPARE(shownText(child<QWidget>(*window_, qPrintable(widget))), shown);
-    QCOMPARE(settings_get_value(&user_config, field), stored);
+    QCOMPARE(settings_get_value(&user_config, static_cast<settings_struct_index>(index)), saved);
 
+    click("pushButton_update");
+    verifyWrites({{uint8_t(index), saved}});
     click("pushButton_save");
 
     QCOMPARE(status(), QLatin1String(kSavedStatus));
-    QCOMPARE(settings_get_value(&user_config, field), saved);
-    Settings_t expected = sim::unit().settings();
-    settings_set_value(&expected, field, &saved);
-    QCOMPARE(storeChecksumSent(), storeChecksumOf(expected));
+    QVERIFY(sim::unit().lastStoreChecksumMatched());
 }
 
 void SettingsWindowTest::saveStopsWhenVersionUnreadable()

@@ -38,6 +38,13 @@ inline bool waitForStatus(const MainWindow& window, const QString& status)
     return QTest::qWaitFor([&] { return statusText(window) == status; }, kStatusWaitMs);
 }
 
+// The load's status, with or without its note on values the form adjusted.
+inline bool waitForLoaded(const MainWindow& window)
+{
+    return QTest::qWaitFor([&] { return statusText(window).startsWith(QLatin1String(kLoadedStatus)); },
+                           kStatusWaitMs);
+}
+
 // A shown window; it connects to the unit, and loads its settings, from the
 // event loop.
 inline std::unique_ptr<MainWindow> startWindow()
