@@ -187,7 +187,8 @@ void TestCli::commands_data()
     const QString db_written = "Airport database transfer finished: airport_2026.db (1000 bytes)\n";
 
     QTest::newRow("identify") << QStringList{"identify"} << int(UNIT) << 0 << kIdentityLines << "" << "";
-    QTest::newRow("identify --json") << QStringList{"identify", "--json"} << int(UNIT) << 0 << kIdentityJson << "" << "";
+    QTest::newRow("identify --json") << QStringList{"identify", "--json"} << int(UNIT) << 0 << kIdentityJson << ""
+                                     << "";
     QTest::newRow("identify, no unit") << QStringList{"identify"} << int(NO_UNIT) << 3 << ""
                                        << "no unit found on USB HID or CAN FD" << "untouched";
     QTest::newRow("waiting for a unit that never comes")

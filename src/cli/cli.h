@@ -23,7 +23,6 @@ enum ExitStatus {
 
 // One run of the program: the command, its arguments and every option.
 struct Invocation {
-    QString command;
     QStringList arguments; // the command's positional arguments
     int waitSeconds = 0;   // how long to wait for a unit to appear
     bool verbose = false;  // the link's diagnostic lines on standard output

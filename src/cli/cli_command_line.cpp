@@ -32,7 +32,9 @@ struct Command {
     const char* synopsis; // what follows the name in the help
     const char* summary;
     int options;          // CommandOption bits
-    int files;            // positional FILE arguments: 0, 1 (replaced by --latest where it is offered), or -1: the command's own
+    // Positional FILE arguments: 0, 1 (replaced by --latest where it is
+    // offered), or -1 when the command checks its own arguments.
+    int files;
     CommandFunction run;
 };
 
@@ -80,7 +82,7 @@ const QCommandLineOption kJson(QStringLiteral("json"), QStringLiteral("Print one
 const QCommandLineOption kLatest(QStringLiteral("latest"),
                                  QStringLiteral("Use the downloads manifest's package instead of a file."));
 const QCommandLineOption kStore(QStringLiteral("store"),
-                                QStringLiteral("import: have the unit store the imported settings and read them back."));
+                                QStringLiteral("import: have the unit store the settings and read them back."));
 
 QString programName(const QStringList& arguments)
 {
@@ -142,7 +144,8 @@ QString commandList()
 QString topHelp(QCommandLineParser& parser, const QStringList& arguments)
 {
     return helpText(parser, arguments) + QStringLiteral("\n") + commandList()
-           + QStringLiteral("\nRun \"%1 <command> --help\" for a command's own options.\n\n").arg(programName(arguments))
+           + QStringLiteral("\nRun \"%1 <command> --help\" for a command's own options.\n\n")
+                 .arg(programName(arguments))
            + QLatin1String(kExitStatusHelp);
 }
 
@@ -175,7 +178,8 @@ void configureCommandParser(QCommandLineParser* parser, const Command& command, 
         parser->addOption(kStore);
     parser->addPositionalArgument(QLatin1String(command.name), QStringLiteral("The command."));
     if (command.files < 0)
-        parser->addPositionalArgument(QStringLiteral("ACTION"), QLatin1String(kSettingsActions), QStringLiteral("ACTION ..."));
+        parser->addPositionalArgument(QStringLiteral("ACTION"), QLatin1String(kSettingsActions),
+                                      QStringLiteral("ACTION ..."));
     if (command.files > 0)
         parser->addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to write (or --latest)."),
                                       QStringLiteral("FILE"));
@@ -244,7 +248,6 @@ int run(const QStringList& arguments, const ManifestSources& sources)
         return usageError(arguments, QStringLiteral("unknown command \"%1\"").arg(positional.first()));
 
     Invocation invocation;
-    invocation.command = QLatin1String(command->name);
     invocation.sources = sources;
     QString error;
     if (!takeGlobalOptions(parser, global, &invocation, &error))

@@ -142,8 +142,11 @@ int show(const Invocation& invocation)
     for (const settings_field_t& field : settings_fields())
         width = std::max(width, int(strlen(field.name)));
     QStringList lines;
-    for (const settings_field_t& field : settings_fields())
-        lines << QStringLiteral("%1  %2").arg(QLatin1String(field.name), -width).arg(settings_field_text_with_unit(field, record));
+    for (const settings_field_t& field : settings_fields()) {
+        lines << QStringLiteral("%1  %2")
+                     .arg(QLatin1String(field.name), -width)
+                     .arg(settings_field_text_with_unit(field, record));
+    }
     printResult(lines.join(QLatin1Char('\n')));
     return kExitSuccess;
 }
@@ -316,7 +319,8 @@ int diff(const Invocation& invocation, const QString& path)
 
 } // namespace
 
-const char kSettingsActions[] = "show | get NAME... | set NAME=VALUE... | export FILE | import FILE [--store] | diff FILE";
+const char kSettingsActions[]
+    = "show | get NAME... | set NAME=VALUE... | export FILE | import FILE [--store] | diff FILE";
 
 int settings(const Invocation& invocation)
 {

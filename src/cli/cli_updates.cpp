@@ -211,13 +211,15 @@ int checkUpdates(const Invocation& invocation)
     if (entry == nullptr) {
         printResult(QStringLiteral("No firmware in the manifest for this unit (device type %1, hardware revision %2); "
                                    "it runs %3")
-                        .arg(deviceTypeKeyFromSerial(device_serial), hardwareRevisionFromSerial(device_serial), running));
+                        .arg(deviceTypeKeyFromSerial(device_serial), hardwareRevisionFromSerial(device_serial),
+                             running));
         return kExitSuccess;
     }
     const QString offered
         = QStringLiteral("%1.%2.%3").arg(entry->firmware_major).arg(entry->firmware_minor).arg(entry->firmware_patch);
     if (!deviceFirmwareOlderThanManifest(fw, *entry)) {
-        printResult(QStringLiteral("Up to date: the unit runs firmware %1; the manifest offers %2").arg(running, offered));
+        printResult(
+            QStringLiteral("Up to date: the unit runs firmware %1; the manifest offers %2").arg(running, offered));
         return kExitSuccess;
     }
     printResult(QStringLiteral("Update available: firmware %1 (%2); the unit runs %3")
