@@ -29,15 +29,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/prctl.h>
 #include <thread>
-#include <unistd.h>
 
 #include "comms/comms.h"
 #include "firmware_ops/firmware_ops.h"
+#include "quiet_stdout.h"
 #include "simulated_unit.h"
 
 namespace {
@@ -81,30 +80,6 @@ bool parse_options(int argc, char** argv, Options* options)
     }
     return options->fw_bytes > sizeof(firmware_header_t) && options->fw_bytes <= FW_BANK_SIZE;
 }
-
-// The uploads print a line per erase and per hundred packets; the benchmark
-// measures them, not the terminal.
-class QuietStdout
-{
-public:
-    QuietStdout()
-    {
-        fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, STDOUT_FILENO);
-        close(null_fd);
-    }
-    ~QuietStdout()
-    {
-        fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 long peak_memory_kib()
 {

@@ -21,15 +21,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "EFIS_shared/get_set.h"
 #include "comms/comms.h"
 #include "settings_transfer.h"
+#include "quiet_stdout.h"
 #include "simulated_unit.h"
 
 namespace {
@@ -64,33 +63,11 @@ bool parse_options(int argc, char** argv, Options* options)
     return options->runs > 0 && options->link_delay_us >= 0;
 }
 
-// The store prints its checksum and logs its acknowledgements; the benchmark
-// measures the exchanges, not the terminal.
+// The store logs its acknowledgements; the benchmark measures the exchanges,
+// not the terminal.
 void quiet_messages(QtMsgType, const QMessageLogContext&, const QString&)
 {
 }
-
-class QuietStdout
-{
-public:
-    QuietStdout()
-    {
-        fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, STDOUT_FILENO);
-        close(null_fd);
-    }
-    ~QuietStdout()
-    {
-        fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 // Milliseconds of each run of what, and whether every run succeeded.
 double median_ms(int runs, const std::function<bool()>& what, bool* all_ok)

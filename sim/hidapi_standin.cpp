@@ -102,6 +102,13 @@ int HID_API_EXPORT hid_exit(void)
     return 0;
 }
 
+// The interface version the stand-in follows, marked so an About box never
+// passes the simulated link off as the real library.
+const char* HID_API_EXPORT hid_version_str(void)
+{
+    return HID_API_VERSION_STR " (simulated)";
+}
+
 struct hid_device_info HID_API_EXPORT* hid_enumerate(unsigned short vendor, unsigned short product)
 {
     if (!unit().present())

@@ -2,10 +2,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include <QByteArray>
 #include <QMessageLogContext>
 #include <QString>
+
+#include "support_log.h"
 
 namespace {
 
@@ -26,6 +29,18 @@ const char* format_for(QtMsgType type)
     return nullptr;
 }
 
+// The line exactly as printf would print it, so the support log gets the same
+// bytes as standard error.
+std::vector<char> format_line(const char* format, const char* text, const char* file, unsigned line,
+                             const char* function)
+{
+    const int length = snprintf(nullptr, 0, format, text, file, line, function);
+    std::vector<char> formatted(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    snprintf(formatted.data(), formatted.size(), format, text, file, line, function);
+    formatted.pop_back();
+    return formatted;
+}
+
 } // namespace
 
 void customMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -35,9 +50,15 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext& context, con
         const QByteArray text = message.toLocal8Bit();
         const char* file = context.file != nullptr ? context.file : "";
         const char* function = context.function != nullptr ? context.function : "";
-        fprintf(stderr, format, text.constData(), file, static_cast<unsigned>(context.line), function);
+        const std::vector<char> line =
+            format_line(format, text.constData(), file, static_cast<unsigned>(context.line), function);
+        fwrite(line.data(), 1, line.size(), stderr);
+        appendToSupportLog(line.data(), line.size());
     }
     fflush(stderr);
-    if (type == QtFatalMsg)
+    if (type == QtFatalMsg) {
+        // Whatever the link printed before goes out ahead of the abort.
+        finishSupportLog();
         abort();
+    }
 }

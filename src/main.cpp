@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "mainwindow.h"
+#include "support_log.h"
 
 int main(int argc, char* argv[])
 {
@@ -11,6 +12,8 @@ int main(int argc, char* argv[])
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     QApplication app(argc, argv);
+    // Declared before the window, so it still takes the window's last lines.
+    SupportLog supportLog(supportLogDirectory());
     MainWindow window;
     window.show();
     return app.exec();

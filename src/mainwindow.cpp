@@ -59,6 +59,7 @@ MainWindow::MainWindow(const ManifestSources& sources, QWidget* parent)
     memset(&user_config.vspeeds, 0, sizeof user_config.vspeeds);
     connectSettingsTab();
     connectSettingsMenu();
+    connectHelpMenu();
     QTimer::singleShot(0, this, &MainWindow::initializeDeviceConnection);
 }
 

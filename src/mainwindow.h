@@ -128,6 +128,8 @@ private slots:
     void onExportSettingsTriggered();
     void onImportSettingsTriggered();
     void onCompareSettingsTriggered();
+    void onOpenLogFolderTriggered();
+    void onAboutTriggered();
 
 private:
     struct VoltageField {
@@ -190,6 +192,7 @@ private:
     void reportHeaderFailure(uint8_t index);
     void compareChecksumWithUnit();
     int takeFormAdjustments();
+    int markChangedSince(const Settings_t& earlier);
     void backUpLoadedSettings();
     void reportStoredDifferences(const settings_store_result_t& result);
     void updateConfigValueLocal(settings_struct_index index, uint32_t value);
@@ -197,7 +200,7 @@ private:
     // ---- Settings menu (mainwindow_settings_files.cpp) ----
     void connectSettingsMenu();
     QString chooseSettingsFile(QFileDialog::AcceptMode mode, const QString& title);
-    bool readSettingsFile(const QString& path, const QString& title, Settings_t* record);
+    bool openSettingsFile(const QString& title, QString* path_out, Settings_t* record);
     int applyImportedSettings(const Settings_t& imported);
     void showSettingsDifferences(const QString& title, const QString& path,
                                  const std::vector<settings_difference_t>& differences);
@@ -214,6 +217,9 @@ private:
     uint32_t unitsFromWidgets();
     std::array<QSpinBox*, 8> vspeedBoxes() const;
     std::array<VoltageField, 4> voltageFields() const;
+
+    // ---- Help menu (mainwindow_help.cpp) ----
+    void connectHelpMenu();
 
     // ---- Colour pickers (mainwindow_colours.cpp) ----
     void showColours();

@@ -159,14 +159,21 @@ int MainWindow::takeFormAdjustments()
 {
     const Settings_t shown = user_config;
     updateConfigFromUI();
-    int adjusted = 0;
+    return markChangedSince(shown);
+}
+
+// Every value of the record that differs from the earlier one counts as
+// changed; how many there are.
+int MainWindow::markChangedSince(const Settings_t& earlier)
+{
+    int changed = 0;
     for (uint32_t i = UNITS_VALUE_INDEX; i < SETTINGS_LAST_INDEX; i++) {
-        if (value_of(shown, i) == value_of(user_config, i))
+        if (value_of(earlier, i) == value_of(user_config, i))
             continue;
         changed_values.insert(static_cast<settings_struct_index>(i));
-        adjusted++;
+        changed++;
     }
-    return adjusted;
+    return changed;
 }
 
 // A copy of what the unit held, so the user can always go back to it. A

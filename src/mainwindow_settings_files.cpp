@@ -28,12 +28,6 @@ namespace {
 // and is not read into memory.
 const qint64 kSettingsFileMaxBytes = 1024 * 1024;
 
-uint32_t record_value(const Settings_t& record, uint32_t index)
-{
-    Settings_t copy = record;
-    return settings_get_value(&copy, static_cast<settings_struct_index>(index));
-}
-
 QTableWidget* differences_table(const std::vector<settings_difference_t>& differences, QWidget* parent)
 {
     auto* table = new QTableWidget(static_cast<int>(differences.size()), 3, parent);
@@ -91,8 +85,12 @@ void MainWindow::onExportSettingsTriggered()
 }
 
 // A file that cannot be used is named with its problem, and nothing changes.
-bool MainWindow::readSettingsFile(const QString& path, const QString& title, Settings_t* record)
+bool MainWindow::openSettingsFile(const QString& title, QString* path_out, Settings_t* record)
 {
+    const QString path = chooseSettingsFile(QFileDialog::AcceptOpen, title);
+    if (path.isEmpty())
+        return false;
+    *path_out = path;
     QFile file(path);
     QString error;
     if (!file.open(QIODevice::ReadOnly))
@@ -110,10 +108,9 @@ bool MainWindow::readSettingsFile(const QString& path, const QString& title, Set
 
 void MainWindow::onImportSettingsTriggered()
 {
-    const QString title = tr("Import Settings");
-    const QString path = chooseSettingsFile(QFileDialog::AcceptOpen, title);
+    QString path;
     Settings_t imported;
-    if (path.isEmpty() || !readSettingsFile(path, title, &imported))
+    if (!openSettingsFile(tr("Import Settings"), &path, &imported))
         return;
     const int differing = applyImportedSettings(imported);
     statusBar()->showMessage(tr("Settings imported from %1: %2 value(s) differ; Update Settings on EFIS sends them")
@@ -126,30 +123,24 @@ void MainWindow::onImportSettingsTriggered()
 int MainWindow::applyImportedSettings(const Settings_t& imported)
 {
     const Settings_t before = user_config;
+    Settings_t source = imported;
     for (uint32_t i = UNITS_VALUE_INDEX; i < SETTINGS_LAST_INDEX; i++) {
-        uint32_t value = record_value(imported, i);
-        settings_set_value(&user_config, static_cast<settings_struct_index>(i), &value);
+        const auto index = static_cast<settings_struct_index>(i);
+        uint32_t value = settings_get_value(&source, index);
+        settings_set_value(&user_config, index, &value);
     }
     updateUIFromConfig();
     takeFormAdjustments();
-    int differing = 0;
-    for (uint32_t i = UNITS_VALUE_INDEX; i < SETTINGS_LAST_INDEX; i++) {
-        if (record_value(before, i) == record_value(user_config, i))
-            continue;
-        changed_values.insert(static_cast<settings_struct_index>(i));
-        differing++;
-    }
-    return differing;
+    return markChangedSince(before);
 }
 
 void MainWindow::onCompareSettingsTriggered()
 {
     const QString title = tr("Compare Settings");
-    const QString path = chooseSettingsFile(QFileDialog::AcceptOpen, title);
+    QString path;
     Settings_t fromFile;
-    if (path.isEmpty() || !readSettingsFile(path, title, &fromFile))
-        return;
-    showSettingsDifferences(title, path, settings_compare(user_config, fromFile));
+    if (openSettingsFile(title, &path, &fromFile))
+        showSettingsDifferences(title, path, settings_compare(user_config, fromFile));
 }
 
 void MainWindow::showSettingsDifferences(const QString& title, const QString& path,

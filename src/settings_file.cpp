@@ -228,26 +228,15 @@ bool parse_integer(const settings_field_t& field, const QString& text, Settings_
 }
 
 // The form holds one decimal: a value is rounded to it, as the form does.
-double one_decimal(double value)
+// Voltages are stored in tenths, corrections as the float's bit pattern.
+bool parse_one_decimal(const settings_field_t& field, const QString& text, Settings_t* record, QString* error)
 {
-    return std::round(value * 10.0) / 10.0;
-}
-
-bool parse_volts(const settings_field_t& field, const QString& text, Settings_t* record, QString* error)
-{
-    double volts = 0;
-    if (!parse_number(field, text, kDecimalsShown, &volts, error))
+    double value = 0;
+    if (!parse_number(field, text, kDecimalsShown, &value, error))
         return false;
-    put_word(record, field.index, static_cast<uint32_t>(std::lround(volts * 10.0)));
-    return true;
-}
-
-bool parse_correction(const settings_field_t& field, const QString& text, Settings_t* record, QString* error)
-{
-    double degrees = 0;
-    if (!parse_number(field, text, kDecimalsShown, &degrees, error))
-        return false;
-    put_word(record, field.index, bits_of(static_cast<float>(one_decimal(degrees))));
+    const double tenths = std::round(value * 10.0);
+    put_word(record, field.index,
+             field.kind == FIELD_VOLTS ? static_cast<uint32_t>(tenths) : bits_of(static_cast<float>(tenths / 10.0)));
     return true;
 }
 
@@ -405,10 +394,8 @@ bool settings_field_parse(const settings_field_t& field, const QString& text, Se
         parsed = parse_integer(field, text, &scratch, error);
         break;
     case FIELD_VOLTS:
-        parsed = parse_volts(field, text, &scratch, error);
-        break;
     case FIELD_CORRECTION:
-        parsed = parse_correction(field, text, &scratch, error);
+        parsed = parse_one_decimal(field, text, &scratch, error);
         break;
     case FIELD_COLOUR:
         parsed = parse_colour(field, text, &scratch, error);

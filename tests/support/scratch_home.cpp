@@ -2,19 +2,27 @@
 
 #include <QStandardPaths>
 
-ScratchHome::ScratchHome() : saved_home_(qgetenv("HOME")), had_home_(qEnvironmentVariableIsSet("HOME"))
+ScratchHome::Override::Override(const char* name, const QString& value)
+    : name_(name), saved_(qgetenv(name)), was_set_(qEnvironmentVariableIsSet(name))
 {
-    qputenv("HOME", home_.path().toLocal8Bit());
+    qputenv(name_, value.toLocal8Bit());
+}
+
+ScratchHome::Override::~Override()
+{
+    if (was_set_)
+        qputenv(name_, saved_);
+    else
+        qunsetenv(name_);
+}
+
+ScratchHome::ScratchHome()
+    : home_variable_("HOME", home_.path()), state_variable_("XDG_STATE_HOME", home_.path() + "/.local/state")
+{
     QStandardPaths::setTestModeEnabled(true);
 }
 
-ScratchHome::~ScratchHome()
-{
-    if (had_home_)
-        qputenv("HOME", saved_home_);
-    else
-        qunsetenv("HOME");
-}
+ScratchHome::~ScratchHome() = default;
 
 bool ScratchHome::isValid() const
 {
