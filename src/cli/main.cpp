@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "cli.h"
+#include "efis_version.h"
 
 int main(int argc, char* argv[])
 {
