@@ -42,6 +42,19 @@ typedef void (MainWindow::*ApplyBarText)(const QString& text);
 // The bar's own text outside the write phase: its percentage.
 const QString kPlainBarFormat = QStringLiteral("%p%");
 
+// The bar's own text: its plain percentage while erasing; while writing,
+// the estimate, which starts with the phase's first report.
+QString bar_format(ThrottledUploadProgressCtx* ctx, uint32_t current, uint32_t total, int phase, bool new_phase,
+                   ThrottledUploadProgressCtx::Clock::time_point now)
+{
+    if (phase == FW_PROGRESS_ERASE)
+        return kPlainBarFormat;
+    if (new_phase)
+        ctx->estimate.start(now);
+    ctx->estimate.update(current, total, now);
+    return ctx->estimate.text();
+}
+
 // On the worker thread: only reports that pass the throttle are formatted
 // and posted, and the worker never waits for the window.
 void post_progress(uint32_t current, uint32_t total, int phase, void* user_data, const ProgressTexts& texts,
@@ -55,14 +68,7 @@ void post_progress(uint32_t current, uint32_t total, int phase, void* user_data,
     const bool new_phase = phase != ctx->last_phase;
     if (!ctx->should_emit(bar, phase, current, total, now))
         return;
-    // The estimate covers the write phase, from its first report on.
-    QString format = kPlainBarFormat;
-    if (phase != FW_PROGRESS_ERASE) {
-        if (new_phase)
-            ctx->estimate.start(now);
-        ctx->estimate.update(current, total, now);
-        format = ctx->estimate.text();
-    }
+    const QString format = bar_format(ctx, current, total, phase, new_phase, now);
     const char* text = phase == FW_PROGRESS_ERASE ? texts.erasing : texts.uploading;
     const QString status = QCoreApplication::translate("MainWindow", text).arg(current).arg(total);
     const int bar_value = static_cast<int>(bar);
