@@ -69,6 +69,9 @@ public:
     // The bar's own text: its percentage, and the rate and time left of the write phase.
     void applyFirmwareUploadBarText(const QString& text);
     void applyAirportUploadBarText(const QString& text);
+    // Runs the reports the upload workers have posted so far; queued by name
+    // from a worker (UploadShare::post).
+    Q_INVOKABLE void deliverUploadReports();
 
 private slots:
     void onSaveClicked();

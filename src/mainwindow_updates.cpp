@@ -182,6 +182,14 @@ void MainWindow::setAirportControlsEnabled(bool enabled)
     ui->text_firmware_file_2->setEnabled(enabled);
 }
 
+void MainWindow::deliverUploadReports()
+{
+    for (const std::shared_ptr<UploadShare>& share : {firmwareUploadShare, airportUploadShare}) {
+        if (share)
+            share->deliver();
+    }
+}
+
 // The worker holds its own share of the link and of the window's reporting
 // address, and nothing of the window by reference. The finish handler runs
 // on the window's thread; the thread object then deletes itself.

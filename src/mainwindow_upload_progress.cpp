@@ -20,20 +20,38 @@ CommsManager* UploadShare::comms() const
     return comms_.get();
 }
 
+// The window is woken once for every batch: a call that finds the queue
+// empty asks for a delivery, which takes along whatever follows it in time.
 void UploadShare::post(std::function<void(MainWindow*)> call)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (window_ == nullptr)
         return;
-    MainWindow* window = window_;
-    QMetaObject::invokeMethod(
-        window, [window, call] { call(window); }, Qt::QueuedConnection);
+    pending_.push_back(std::move(call));
+    if (pending_.size() == 1)
+        QMetaObject::invokeMethod(window_, "deliverUploadReports", Qt::QueuedConnection);
+}
+
+void UploadShare::deliver()
+{
+    std::vector<std::function<void(MainWindow*)>> calls;
+    MainWindow* window = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls.swap(pending_);
+        window = window_;
+    }
+    if (window == nullptr)
+        return;
+    for (const std::function<void(MainWindow*)>& call : calls)
+        call(window);
 }
 
 void UploadShare::withdrawWindow()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     window_ = nullptr;
+    pending_.clear();
 }
 
 void UploadShare::setCompleted(bool completed)

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "transfer_estimate.h"
 
@@ -29,6 +30,10 @@ const uint32_t kProgressEmitBarStep = 40;
 // when the window closes first. The window withdraws itself as it goes, under
 // the same lock the worker posts under, so a report either reaches the window
 // while it exists or reaches nobody.
+//
+// Reports travel in the share's own queue, under its lock, and the window's
+// thread is only woken to take them: what a report carries is handed over
+// by that lock, not by the event queue of the toolkit's library.
 class UploadShare
 {
 public:
@@ -38,8 +43,10 @@ public:
 
     CommsManager* comms() const;
 
-    // Queues the call on the window's thread; dropped once the window has gone.
+    // Queues the call for the window's thread; dropped once the window has gone.
     void post(std::function<void(MainWindow*)> call);
+    // On the window's thread: runs the calls posted so far, in order.
+    void deliver();
     void withdrawWindow();
 
     // The transfer's outcome, set by the worker before it ends.
@@ -51,6 +58,7 @@ public:
 private:
     std::mutex mutex_;
     MainWindow* window_;
+    std::vector<std::function<void(MainWindow*)>> pending_;
     const std::shared_ptr<CommsManager> comms_;
     std::atomic<bool> completed_;
     const std::chrono::steady_clock::time_point started_;
