@@ -4,7 +4,6 @@
 #include <functional>
 
 #include "EFIS_shared/can_export.h"
-#include "firmware_ops/firmware_ops.h"
 #include "simulated_unit.h"
 
 namespace sim {

@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -53,6 +55,11 @@ public:
     // What the unit answers to the partition query; any value, valid or not.
     void setPartitionAnswer(uint32_t value);
     bool airportDbOpen() const;
+
+    // ---- Saved state (see SimulatedUnit::saveState) ----
+    void writeState(std::ostream& out) const;
+    // Takes one line of a saved state; false when the key is not the flash's.
+    bool readStateLine(const std::string& key, std::istream& fields);
 
 private:
     typedef std::vector<uint8_t> Sector;

@@ -7,6 +7,7 @@
 #include "EFIS_shared/can_export.h"
 #include "EFIS_shared/crc.h"
 #include "EFIS_shared/get_set.h"
+#include "EFIS_shared/mem_layout.h"
 
 namespace sim {
 
@@ -14,14 +15,6 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-const uint8_t kIdentityMagic0 = 0xEF;
-const uint8_t kIdentityMagic1 = 0x15;
-const uint8_t kRebootMagic = 0x48;
-// The unit erases its settings sector before storing; it reports that with a
-// flash acknowledgement for a sector erase at the settings' address.
-const uint8_t kSettingsEraseOp = 0xAE;
-const uint32_t kSettingsFlashAddress = 0x03C00000;
-const uint8_t kSettingsWireUid = 0xCC;
 const int kDefaultBadStatus = 7;
 const uint32_t kDefaultAddressShift = 0x1000;
 const int kDefaultGarbageBytes = 20;
@@ -634,7 +627,7 @@ int SimulatedUnit::takeOutbound(Outbound* out, int timeout_ms)
 
 void SimulatedUnit::onIdentity(const COMMS_MSG_t& request, std::vector<COMMS_MSG_t>& replies)
 {
-    if (request.data[0] != kIdentityMagic0 || request.data[1] != kIdentityMagic1)
+    if (request.data[0] != WHOAMI_REQUEST_BYTE0 || request.data[1] != WHOAMI_REQUEST_BYTE1)
         return;
     COMMS_MSG_t reply = make_frame(CANMSG_WHOAMI_REQUEST, CAN_8_BYTES);
     put_u32_le(&reply.data[0], serial_);
@@ -673,7 +666,7 @@ void SimulatedUnit::onSettingsStore(const COMMS_MSG_t& request, std::vector<COMM
     settings_ = stamped;
     stored_settings_ = stamped;
     store_count_++;
-    replies.push_back(flash_ack(kSettingsEraseOp, kSettingsFlashAddress, ACK));
+    replies.push_back(flash_ack(SETTINGS_STORE_ERASE_OP, SETTINGS_FLASH_ADDRESS, ACK));
     replies.push_back(command_ack(request.can_ID, ACK));
 }
 
@@ -698,7 +691,7 @@ void SimulatedUnit::onCalibStore(const COMMS_MSG_t& request, std::vector<COMMS_M
 
 void SimulatedUnit::onReboot(const COMMS_MSG_t& request, std::vector<COMMS_MSG_t>& /*replies*/)
 {
-    if (request.data[0] == kRebootMagic)
+    if (request.data[0] == ENTER_BL_REBOOT)
         reboot_requested_ = true;
 }
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "EFIS_shared/calib_types.h"
@@ -119,6 +120,18 @@ public:
     // ---- External flash ----
     // Reset with the unit; thread-safe on its own.
     SimulatedFlash& flash();
+
+    // ---- Saved state ----
+    // Everything a later run needs to go on where this one ended: presence,
+    // identity, settings and stores, the reboot request, faults with what
+    // they matched so far, the link model, the frames received and the flash.
+    // A simulated program started with the environment variable
+    // EFIS_SIM_STATE naming a file loads the unit from it when it exists and
+    // saves the unit there when it exits, so a test can set a unit up before
+    // a run and look at it afterwards. False when the file cannot be written,
+    // or cannot be read or is no state file (the unit is then left as it was).
+    bool saveState(const std::string& path) const;
+    bool loadState(const std::string& path);
 
     // ---- The host's side, for the link stand-ins ----
     // Takes one frame the host sent; false when the unit has vanished.

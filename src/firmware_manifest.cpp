@@ -14,7 +14,7 @@
 #include <limits>
 #include <tuple>
 
-#include "comms/comms.h"
+#include "device_type.h"
 #include "firmware_manifest_internal.h"
 
 using manifest_internal::fileNamePart;
@@ -128,18 +128,6 @@ bool parseVersionNumber(const QString& text, uint8_t* value)
         return false;
     *value = static_cast<uint8_t>(number);
     return true;
-}
-
-// The serial number's top byte as two upper-case hexadecimal digits.
-QString deviceTypeKeyFromSerial(uint32_t serial_number)
-{
-    return QStringLiteral("%1").arg(unsigned(get_device_type(serial_number)), 2, 16, QLatin1Char('0')).toUpper();
-}
-
-// Bits 16 to 23 of the serial number in decimal.
-QString hardwareRevisionFromSerial(uint32_t serial_number)
-{
-    return QString::number((serial_number >> 16) & 0xFFu);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "comms/comms.h"
+#include "device_type.h"
 #include "firmware_manifest.h"
 #include "log_handler.h"
 #include "mainwindow_upload_progress.h"
@@ -231,21 +232,6 @@ void MainWindow::onMainTabChanged(int index)
         tryPopulatePendingFirmwareUpdate();
 }
 
-QString MainWindow::deviceTypeName() const
-{
-    const DeviceType_t type = get_device_type(device_serial);
-    switch (type) {
-    case Device_type_EFIS:
-        return QStringLiteral("Halcyra");
-    case Device_type_ED:
-        return QStringLiteral("Mirrow");
-    case Device_type_FF:
-        return QStringLiteral("Sondrel");
-    default:
-        return QStringLiteral("Unknown (0x%1)").arg(static_cast<unsigned>(type), 2, 16, QLatin1Char('0'));
-    }
-}
-
 void MainWindow::setDeviceCell(int column, const QString& text, bool centred)
 {
     auto* item = new QTableWidgetItem(text);
@@ -279,11 +265,11 @@ void MainWindow::showDeviceRow(const FirmwareManifestEntry* entry)
         updateText = deviceFirmwareOlderThanManifest(fw, *entry) ? tr("Yes") : tr("No");
     }
     if (deviceName.isEmpty())
-        deviceName = deviceTypeName();
+        deviceName = deviceTypeName(device_serial);
 
     ui->table_devices->setRowCount(1);
     setDeviceCell(COLUMN_DEVICE, deviceName, false);
-    setDeviceCell(COLUMN_SERIAL, QStringLiteral("0x") + QStringLiteral("%1").arg(device_serial, 8, 16, QLatin1Char('0')).toUpper(), true);
+    setDeviceCell(COLUMN_SERIAL, serialNumberText(device_serial), true);
     setDeviceCell(COLUMN_FIRMWARE, firmwareVersionToString(fw), true);
     setDeviceCell(COLUMN_UPDATE, updateText, true);
 }

@@ -148,7 +148,6 @@ private:
     void refreshDevicesTable();
     void showDeviceRow(const FirmwareManifestEntry* entry);
     void prefetchManifest();
-    QString deviceTypeName() const;
     void setDeviceCell(int column, const QString& text, bool centred);
     void waitForUploadOnClose(QThread* thread, UploadShare* share);
 

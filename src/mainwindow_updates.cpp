@@ -19,9 +19,6 @@
 
 namespace {
 
-// Units from firmware 0.3.2 on take full write packets; older ones only 8 bytes.
-const uint8_t kFirmwarePacketLen = 64;
-const uint8_t kLegacyFirmwarePacketLen = 8;
 
 // The status texts of one upload's progress reports: %1 done of %2.
 struct ProgressTexts {
@@ -91,11 +88,6 @@ void airport_progress_callback(uint32_t current, uint32_t total, int phase, void
 {
     post_progress(current, total, phase, user_data, kAirportProgressTexts, &MainWindow::applyAirportUploadProgress,
                   &MainWindow::applyAirportUploadBarText);
-}
-
-uint8_t firmware_packet_len()
-{
-    return fwversion_at_least(fw, 0, 3, 2) ? kFirmwarePacketLen : kLegacyFirmwarePacketLen;
 }
 
 // A new transfer's bar starts from its plain percentage.
@@ -218,7 +210,7 @@ void MainWindow::onStartUpdateClicked()
     qDebug().noquote() << "Starting firmware update with file:" << firmwareFilePath;
 
     const QByteArray path = QFile::encodeName(firmwareFilePath);
-    const uint8_t packet_len = firmware_packet_len();
+    const uint8_t packet_len = firmware_packet_len(fw);
     firmwareUploadThread = startUploadWorker(
         &firmwareUploadShare,
         [path, packet_len](CommsManager* link, ThrottledUploadProgressCtx* ctx) {

@@ -15,11 +15,6 @@ namespace {
 
 // The host marks the record it has the unit store with these characters.
 const char kStoredMagic[4] = {'K', 'O', 'B', '_'};
-// The character the unit's boot loader takes as "reboot".
-const uint8_t kRebootRequest = 0x48;
-// The unit erases its settings sector before it stores, and says so.
-const uint8_t kStoreEraseOp = OP_SECTOR_ERASE;
-
 void pause_between_exchanges()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(kSettingsPauseMs));
@@ -130,7 +125,7 @@ settings_store_status_t settings_store_command(CommsManager* comms, uint32_t crc
     // Checked like every flash acknowledgement: positive, and for the erase
     // the store begins with, not for some other flash operation.
     uint8_t op = 0;
-    if (!wait_for_mx25_ack(comms, &op, nullptr) || op != kStoreEraseOp) {
+    if (!wait_for_mx25_ack(comms, &op, nullptr) || op != SETTINGS_STORE_ERASE_OP) {
         qDebug() << "Flash erase failed or timeout waiting for MX25 erase status";
         return SETTINGS_STORE_ERASE_FAILED;
     }
@@ -205,6 +200,6 @@ bool settings_request_reboot(CommsManager* comms)
     if (!comms_connected(comms))
         return false;
     COMMS_MSG_t msg = comms_msg_init(CANMSG_ENTER_BL, CAN_1_BYTES);
-    msg.data[0] = kRebootRequest;
+    msg.data[0] = ENTER_BL_REBOOT;
     return send_request(comms, msg) > 0;
 }

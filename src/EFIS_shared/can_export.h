@@ -64,3 +64,17 @@ typedef enum : uint32_t {
     CANMSG_DISCONNECT_CLIENT = 0x780,
     CANMSG_MAXID = 0x7FF,
 } CAN_IDS_t;
+
+// ---- Payload bytes with a fixed meaning ------------------------------------
+
+// The identity request (CANMSG_WHOAMI_REQUEST) carries exactly these two bytes.
+static const uint8_t WHOAMI_REQUEST_BYTE0 = 0xEF;
+static const uint8_t WHOAMI_REQUEST_BYTE1 = 0x15;
+
+// Put in front of the index in settings reads and expected back in the
+// reply: the host names itself by its device type (Device_type_PC).
+static const uint8_t kSettingsWireUid = 0xCC;
+
+// The one byte of CANMSG_ENTER_BL that the unit's boot loader takes as
+// "reboot" (the character 'H').
+static const uint8_t ENTER_BL_REBOOT = 0x48;

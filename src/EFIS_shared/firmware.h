@@ -28,6 +28,13 @@ typedef enum : uint8_t {
     Device_type_PC = 0xCC,
 } DeviceType_t;
 
+// The top byte of a serial number: the kind of unit. Values outside
+// DeviceType_t occur and pass through unchanged.
+static inline DeviceType_t get_device_type(uint32_t serialnumber)
+{
+    return static_cast<DeviceType_t>(serialnumber >> 24);
+}
+
 // ---- External flash --------------------------------------------------------
 
 // Operations of the unit's external flash (an MX25 part). One byte on the
@@ -42,6 +49,15 @@ typedef enum : uint32_t {
     OP_SETADDR = 0xA1,
     OP_GETPART = 0xAC,
 } FlashOpType;
+
+// Before storing its settings the unit erases their sector and reports it
+// with a flash acknowledgement of this op at SETTINGS_FLASH_ADDRESS
+// (mem_layout.h).
+static const FlashOpType SETTINGS_STORE_ERASE_OP = OP_SECTOR_ERASE;
+
+// Airport database control bytes (CANMSG_AIRPORT_DB_OP).
+static const uint8_t AIRPORT_DB_OP_CLOSE = 0xDC; // the unit stops using its database
+static const uint8_t AIRPORT_DB_OP_OPEN = 0xDA;  // the unit takes up its database again
 
 // Firmware partitions of the external flash, each a repeated byte.
 typedef enum : uint32_t {

@@ -19,6 +19,9 @@ static const uint32_t AIRPORT_DB_BLOCKS = 832;
 static const uint32_t FW_BANK1_FIRST_BLOCK = 832;
 static const uint32_t FW_BANK2_FIRST_BLOCK = 896;
 static const uint32_t FW_BANK_BLOCKS = 64;
+// The unit's stored settings live in the block after bank 2.
+static const uint32_t SETTINGS_FIRST_BLOCK = 960;
+static const uint32_t SETTINGS_FLASH_ADDRESS = SETTINGS_FIRST_BLOCK << MX25_BLOCK_SHIFT;
 
 static const uint32_t AIRPORT_DB_MAX_SIZE = AIRPORT_DB_BLOCKS * MX25_BLOCK_SIZE; // 52 MiB
 static const uint32_t FW_BANK_SIZE = FW_BANK_BLOCKS * MX25_BLOCK_SIZE;           // 4 MiB
@@ -26,4 +29,5 @@ static const uint32_t FW_BANK_SIZE = FW_BANK_BLOCKS * MX25_BLOCK_SIZE;          
 static_assert(FW_BANK1_FIRST_BLOCK == AIRPORT_DB_FIRST_BLOCK + AIRPORT_DB_BLOCKS,
               "bank 1 follows the airport database");
 static_assert(FW_BANK2_FIRST_BLOCK == FW_BANK1_FIRST_BLOCK + FW_BANK_BLOCKS, "bank 2 follows bank 1");
+static_assert(SETTINGS_FIRST_BLOCK == FW_BANK2_FIRST_BLOCK + FW_BANK_BLOCKS, "the settings follow bank 2");
 static_assert(MX25_BLOCK_SIZE % MX25_SECTOR_SIZE == 0, "a block is whole sectors");

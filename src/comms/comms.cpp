@@ -169,8 +169,8 @@ uint32_t request_identity(Transport* transport, COMM_INTERFACE_t iface, fwversio
     request.iface = iface;
     request.can_ID = CANMSG_WHOAMI_REQUEST;
     request.msg_len = CAN_2_BYTES;
-    request.data[0] = 0xEF;
-    request.data[1] = 0x15;
+    request.data[0] = WHOAMI_REQUEST_BYTE0;
+    request.data[1] = WHOAMI_REQUEST_BYTE1;
     if (transport->write(request) <= 0) {
         printf("get_serialnumber: Failed to send message to device.\n");
         return 0xFFFFFFFF;
@@ -218,11 +218,6 @@ uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface, fwversion
         return request_identity(can, iface, firmware_version_out);
     }
     return 0xFFFFFFFF;
-}
-
-DeviceType_t get_device_type(uint32_t serialnumber)
-{
-    return static_cast<DeviceType_t>(serialnumber >> 24);
 }
 
 bool fwversion_at_least(const fwversion_t& version, uint8_t major, uint8_t minor, uint8_t patch)

@@ -19,8 +19,6 @@ class CANFD;
 const int kMaxDroppedFrames = 256;
 // Mask of an 11-bit standard identifier.
 const uint32_t kCanStdIdMask = 0x7FF;
-// Put in front of the index in settings reads and expected back in the reply.
-const uint8_t kSettingsWireUid = 204;
 
 // Serial number of the connected unit; 0xFFFFFFFF when none is identified.
 extern uint32_t device_serial;
@@ -74,9 +72,6 @@ inline bool comms_connected(const CommsManager* comms)
 // serial number, or 0xFFFFFFFF on failure.
 uint32_t get_serialnumber(CommsManager* comms, COMM_INTERFACE_t iface,
                           fwversion_t* firmware_version_out);
-
-// The top byte of a serial number: the kind of unit.
-DeviceType_t get_device_type(uint32_t serialnumber);
 
 // True when version is at least major.minor.patch; the rc byte is not compared.
 bool fwversion_at_least(const fwversion_t& version, uint8_t major, uint8_t minor, uint8_t patch);

@@ -22,6 +22,9 @@ const std::chrono::microseconds kWritePacketPause(100);
 const std::chrono::microseconds kAirportPacketPause(200);
 // The unit settles its closed database before the first erase.
 const std::chrono::milliseconds kAirportCloseSettle(10);
+// Units from firmware 0.3.2 on take full write packets; older ones only 8 bytes.
+const uint8_t kFirmwarePacketLen = COMMS_MSG_DATA_LEN;
+const uint8_t kLegacyFirmwarePacketLen = 8;
 // Airport database packets are always full frames, whatever the unit's firmware.
 const uint8_t kAirportPacketLen = COMMS_MSG_DATA_LEN;
 // A sleeping thread wakes late, by its timer slack (50 us by default on
@@ -51,7 +54,22 @@ struct Upload {
     uint8_t packet_len;
     fw_progress_callback_t progress_cb;
     void* user_data;
+    const std::atomic<bool>* stop; // null: the upload runs to its end
 };
+
+bool stopped(const Upload& upload)
+{
+    return upload.stop != nullptr && upload.stop->load();
+}
+
+// Says so once, when the upload notices.
+bool stop_requested(const Upload& upload, const char* routine)
+{
+    if (!stopped(upload))
+        return false;
+    printf("%s: Stopped on request\n", routine);
+    return true;
+}
 
 enum PacketResult {
     PACKET_ACKED = 0,
@@ -162,11 +180,15 @@ void report_written(const Upload& upload, uint32_t bytes_sent, uint32_t total)
 }
 
 // Erases `blocks` blocks from first_block on, reporting each; stops at the
-// first that fails, since data programmed over unerased flash is corrupted.
-bool erase_run(const Upload& upload, uint32_t first_block, uint32_t blocks, uint32_t* failed_block)
+// first that fails, since data programmed over unerased flash is corrupted,
+// and before the next when the upload is told to stop.
+bool erase_run(const Upload& upload, const char* routine, uint32_t first_block, uint32_t blocks,
+               uint32_t* failed_block)
 {
     for (uint32_t i = 0; i < blocks; i++) {
         const uint16_t block = static_cast<uint16_t>(first_block + i);
+        if (stop_requested(upload, routine))
+            return false;
         if (!mx25_erase(upload.comms, OP_BLOCK_ERASE, block, upload.progress_cb, upload.user_data, i, blocks)) {
             *failed_block = block;
             return false;
@@ -299,7 +321,7 @@ uint32_t stream_firmware_payload(const Upload& upload, uint32_t encrypted_size, 
 {
     uint8_t piece[COMMS_MSG_DATA_LEN];
     uint32_t bytes_sent = 0;
-    while (bytes_sent < encrypted_size) {
+    while (bytes_sent < encrypted_size && !stop_requested(upload, "send_fw")) {
         const size_t request = std::min<uint32_t>(upload.packet_len, encrypted_size - bytes_sent);
         const size_t got = fread(piece, 1, request, upload.file);
         if (got == 0) {
@@ -329,8 +351,9 @@ bool write_firmware_image(const Upload& upload, const FirmwareBank& bank, const 
                           uint32_t blocks)
 {
     uint32_t failed_block = 0;
-    if (!erase_run(upload, bank.first_block, blocks, &failed_block)) {
-        printf("send_fw: Erase of page %u failed; stopping before anything is written\n", failed_block);
+    if (!erase_run(upload, "send_fw", bank.first_block, blocks, &failed_block)) {
+        if (!stopped(upload))
+            printf("send_fw: Erase of page %u failed; stopping before anything is written\n", failed_block);
         return false;
     }
     if (!write_firmware_header(upload, bank, header))
@@ -447,7 +470,7 @@ uint32_t stream_database(const Upload& upload, uint32_t size, uint32_t* packets)
 {
     uint8_t piece[kAirportPacketLen];
     uint32_t bytes_sent = 0;
-    while (bytes_sent < size) {
+    while (bytes_sent < size && !stop_requested(upload, "send_airport_db")) {
         const size_t request = std::min<uint32_t>(upload.packet_len, size - bytes_sent);
         const size_t got = fread(piece, 1, request, upload.file);
         if (got == 0) {
@@ -479,8 +502,9 @@ bool write_database(const Upload& upload, uint32_t size)
     if (!close_airport_db(upload.comms))
         return false;
     uint32_t failed_block = 0;
-    if (!erase_run(upload, AIRPORT_DB_FIRST_BLOCK, blocks, &failed_block)) {
-        printf("send_airport_db: Erase of block %u failed; aborting, airport DB stays closed\n", failed_block);
+    if (!erase_run(upload, "send_airport_db", AIRPORT_DB_FIRST_BLOCK, blocks, &failed_block)) {
+        if (!stopped(upload))
+            printf("send_airport_db: Erase of block %u failed; aborting, airport DB stays closed\n", failed_block);
         return false;
     }
     printf("send_airport_db: Erase complete, setting address 0x%08X and transferring data...\n", start_address);
@@ -614,8 +638,13 @@ mx25_partition get_mx25_partition(CommsManager* comms)
 
 // ---- Uploads ---------------------------------------------------------------------------
 
+uint8_t firmware_packet_len(const fwversion_t& version)
+{
+    return fwversion_at_least(version, 0, 3, 2) ? kFirmwarePacketLen : kLegacyFirmwarePacketLen;
+}
+
 bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t max_packet_len,
-             fw_progress_callback_t progress_cb, void* user_data)
+             fw_progress_callback_t progress_cb, void* user_data, const std::atomic<bool>* stop)
 {
     if (!firmware_arguments_valid(comms, encrypted_bin_file_path, max_packet_len))
         return false;
@@ -637,11 +666,12 @@ bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t m
         return false;
     printf("send_fw: Firmware size: %u bytes, will erase %u blocks (pages %u to %u)\n", header.total_size,
            static_cast<unsigned>(blocks), bank.first_block, bank.first_block + static_cast<uint32_t>(blocks) - 1);
-    const Upload upload = {comms, file.get(), max_packet_len, progress_cb, user_data};
+    const Upload upload = {comms, file.get(), max_packet_len, progress_cb, user_data, stop};
     return write_firmware_image(upload, bank, header, static_cast<uint32_t>(blocks));
 }
 
-bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb, void* user_data)
+bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb, void* user_data,
+                     const std::atomic<bool>* stop)
 {
     if (!comms_connected(comms)) {
         printf("send_airport_db: CommsManager not connected\n");
@@ -658,6 +688,6 @@ bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_
     const int64_t size = file_size(file.get());
     if (size < 0 || !database_size_acceptable(size))
         return false;
-    const Upload upload = {comms, file.get(), kAirportPacketLen, progress_cb, user_data};
+    const Upload upload = {comms, file.get(), kAirportPacketLen, progress_cb, user_data, stop};
     return write_database(upload, static_cast<uint32_t>(size));
 }

@@ -7,15 +7,12 @@
 // acknowledgement the unit sends when it is done. Diagnostic lines go to
 // standard output.
 
+#include <atomic>
 #include <cstdint>
 
 #include "EFIS_shared/firmware.h"
 #include "EFIS_shared/mem_layout.h"
 #include "comms/comms.h"
-
-// Airport database control bytes.
-const uint8_t AIRPORT_DB_OP_CLOSE = 220; // 0xDC: the unit stops using its database
-const uint8_t AIRPORT_DB_OP_OPEN = 218;  // 0xDA: the unit takes up its database again
 
 // Phases reported through fw_progress_callback_t.
 enum {
@@ -39,15 +36,23 @@ bool set_mx25_addr(CommsManager* comms, uint32_t address);
 // or partition_none on any failure or an answer that names no bank.
 mx25_partition get_mx25_partition(CommsManager* comms);
 
+// The write packet length a unit running `version` takes: full frames from
+// firmware 0.3.2 on, 8 bytes before.
+uint8_t firmware_packet_len(const fwversion_t& version);
+
+// Both uploads look at `stop` (when given) before each erase and each write
+// packet: once it is set, the upload ends between two exchanges, never in the
+// middle of one, and reports failure.
+
 // Writes a firmware image (a firmware_header_t and its payload) into the bank
 // the unit names, in write packets of max_packet_len bytes (1 to 64). True
 // when every payload byte the header announces was written and acknowledged;
 // only then may the unit be asked to start from that bank.
 bool send_fw(CommsManager* comms, const char* encrypted_bin_file_path, uint8_t max_packet_len,
-             fw_progress_callback_t progress_cb, void* user_data);
+             fw_progress_callback_t progress_cb, void* user_data, const std::atomic<bool>* stop = nullptr);
 
 // Writes an airport database file from flash address 0 between closing and
 // reopening the unit's database. True when the whole file was written and the
 // open command sent; otherwise the unit's database stays closed.
 bool send_airport_db(CommsManager* comms, const char* db_file_path, fw_progress_callback_t progress_cb,
-                     void* user_data);
+                     void* user_data, const std::atomic<bool>* stop = nullptr);
