@@ -50,6 +50,7 @@ private slots:
     void setValueAcknowledgement_data();
     void setValueAcknowledgement();
     void ackWaitEndsDespiteChatter();
+    void ackWaitSkipsFrameOfAckShape();
     void unconnectedExchangesFailQuietly();
 
     void flashAcknowledgement_data();
@@ -61,6 +62,7 @@ private slots:
     void getValueSkipsUnrelatedReplies_data();
     void getValueSkipsUnrelatedReplies();
     void getValueFromSilentUnit();
+    void getValueRefusesReplyForAnotherIndex();
     void getValueDeadlineDespiteChatter();
     void storedAllOnesReadsAsValue();
     void calibrationReadAndWrite();
@@ -103,6 +105,8 @@ void TestExchanges::setValueAcknowledgement_data()
                               << QStringList{"ACK validation failed: invalid status byte 7 (expected 0 or 1)"};
     QTest::newRow("names 0x350") << int(sim::FAULT_WRONG_ACK_ID) << 0x350 << -1
                                  << QStringList{"ACK validation failed: payload can_ID mismatch (expected 0x390, got 0x350)"};
+    QTest::newRow("names 0x490, same low byte") << int(sim::FAULT_WRONG_ACK_ID) << 0x490 << -1
+                                                << QStringList{"ACK validation failed: payload can_ID mismatch (expected 0x390, got 0x490)"};
     QTest::newRow("length code 8") << int(sim::FAULT_WRONG_LENGTH_CODE) << 8 << -1
                                    << QStringList{"ACK validation failed: msg_len mismatch (expected CAN_4_BYTES, got 0x08)"};
     QTest::newRow("unrelated frames first") << int(sim::FAULT_NOISE_BEFORE) << 6 << 0 << QStringList{};
@@ -133,6 +137,17 @@ void TestExchanges::ackWaitEndsDespiteChatter()
     OutputCapture out;
     QCOMPARE(set_value(comms.get(), SETTINGS_COMMS, VMIN_INDEX, 55), -1);
     QCOMPARE(out.lines(), QStringList{"wait_for_ack: timeout waiting for ACK (expected CAN ID 0x390)."});
+}
+
+// A GNSS frame (0x2E0) has the acknowledgement's length and the low byte of
+// its identifier; it is no acknowledgement.
+void TestExchanges::ackWaitSkipsFrameOfAckShape()
+{
+    sim::unit().queueUnsolicited(sim::make_frame(CANMSG_GNSS_DATA, CAN_4_BYTES));
+    QVERIFY(comms->write(sim::make_frame(CANMSG_GLOBAL_SET_SETTING, CAN_5_BYTES, {VMIN_INDEX, 55})) > 0);
+    OutputCapture out;
+    QVERIFY(wait_for_ack(comms.get(), CANMSG_GLOBAL_SET_SETTING));
+    QCOMPARE(out.text(), QString());
 }
 
 void TestExchanges::unconnectedExchangesFailQuietly()
@@ -241,6 +256,14 @@ void TestExchanges::getValueFromSilentUnit()
     QVERIFY(!read_value(comms.get(), SETTINGS_COMMS, VNE_INDEX, &value));
     QCOMPARE(value, 1234u);
     QCOMPARE(out.lines(), QStringList{"No response received from device (timeout or no data)."});
+}
+
+void TestExchanges::getValueRefusesReplyForAnotherIndex()
+{
+    add_fault(CANMSG_REQUEST_SETTINGS_VALUE, sim::FAULT_WRONG_INDEX);
+    uint32_t value = 1234;
+    QVERIFY(!read_value(comms.get(), SETTINGS_COMMS, VNE_INDEX, &value));
+    QCOMPARE(value, 1234u);
 }
 
 void TestExchanges::getValueDeadlineDespiteChatter()
