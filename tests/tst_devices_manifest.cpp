@@ -89,7 +89,7 @@ void TestDevicesManifest::showsManifestNameAndUpdate()
     sim::unit().setFirmware(1, uint8_t(minor), 0);
 
     // A unit with older firmware is offered the update first; declined, the load follows.
-    harness::ModalAnswer declineOffer(
+    harness::ModalAnswers declineOffer(
         [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::No)->click(); });
     MainWindow window;
     window.show();

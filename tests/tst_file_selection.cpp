@@ -96,9 +96,9 @@ std::unique_ptr<MainWindow> TestFileSelection::loadedWindow()
 
 void TestFileSelection::pick(MainWindow& window, const char* button, const QString& path)
 {
-    harness::ModalAnswer dialog([&](QWidget* modal) { updates::chooseFile(modal, path); });
+    harness::ModalAnswers dialog([&](QWidget* modal) { updates::chooseFile(modal, path); });
     child<QPushButton>(window, button)->click();
-    QVERIFY(dialog.answered());
+    QVERIFY(!dialog.titles.isEmpty());
 }
 
 bool TestFileSelection::firmwareSelectionEmpty(const MainWindow& window)
@@ -140,7 +140,7 @@ void TestFileSelection::handPickedFirmware()
     const QString path = scratch.scratchPath(QStringLiteral("picked/") + fileName);
     QVERIFY(writeWholeFile(path, content));
 
-    updates::ModalAnswers boxes([&](QWidget* modal) { updates::chooseFileOrConfirm(modal, path); });
+    harness::ModalAnswers boxes([&](QWidget* modal) { updates::chooseFileOrConfirm(modal, path); });
     OutputCapture err(stderr);
     child<QPushButton>(*window, "pushButton_browse")->click();
     const QString log = err.text();
@@ -167,10 +167,10 @@ void TestFileSelection::cancelledDialogChangesNothing()
 {
     auto window = loadedWindow();
     const QString status = statusText(*window);
-    harness::ModalAnswer dialog([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    harness::ModalAnswers dialog([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     child<QPushButton>(*window, "pushButton_browse")->click();
-    QVERIFY(dialog.answered());
-    QCOMPARE(dialog.title(), QStringLiteral("Select Firmware File"));
+    QVERIFY(!dialog.titles.isEmpty());
+    QCOMPARE(dialog.titles.value(0), QStringLiteral("Select Firmware File"));
     QVERIFY(firmwareSelectionEmpty(*window));
     QCOMPARE(statusText(*window), status);
 }
@@ -184,10 +184,10 @@ void TestFileSelection::fileDeletedBeforeStartIsMissing()
     QVERIFY(QFile::remove(path));
     sim::unit().clearRecords();
 
-    harness::ModalAnswer box([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
+    harness::ModalAnswers box([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     child<QPushButton>(*window, "pushButton_start_update")->click();
-    QVERIFY(box.answered());
-    QCOMPARE(box.title(), QStringLiteral("Firmware File Missing"));
+    QVERIFY(!box.titles.isEmpty());
+    QCOMPARE(box.titles.value(0), QStringLiteral("Firmware File Missing"));
     QVERIFY(firmwareSelectionEmpty(*window));
     QVERIFY(sim::unit().receivedFrames().empty());
 }
@@ -198,7 +198,7 @@ void TestFileSelection::airportFileTakenAsItIs()
     const QString name = QStringLiteral("<i>any&amp;thing.txt");
     const QString path = scratch.scratchPath(name);
     QVERIFY(writeWholeFile(path, "not a database"));
-    updates::ModalAnswers boxes([&](QWidget* modal) { updates::chooseFile(modal, path); });
+    harness::ModalAnswers boxes([&](QWidget* modal) { updates::chooseFile(modal, path); });
     child<QPushButton>(*window, "pushButton_browse_airports")->click();
     QCOMPARE(boxes.titles, QStringList{QStringLiteral("Select Airport Database")});
     QCOMPARE(child<QTextEdit>(*window, "text_firmware_file_2")->toPlainText(), name);

@@ -47,13 +47,13 @@ void TestHelpMenu::aboutNamesVersionManifestAndLibraries()
     auto window = harness::startWindow();
     QVERIFY(harness::waitForStatus(*window, harness::kLoadedStatus));
     QString text;
-    harness::ModalAnswer about([&](QWidget* modal) {
+    harness::ModalAnswers about([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         text = box->text();
         box->accept();
     });
     harness::child<QAction>(*window, "actionAbout")->trigger();
-    QCOMPARE(about.title(), QString("About Corvane EFIS Config"));
+    QCOMPARE(about.titles.value(0), QString("About Corvane EFIS Config"));
     QCOMPARE(text, QString("Corvane EFIS Config " EFIS_VERSION "\nDownloads manifest: %1\nQt %2\nhidapi %3")
                        .arg(firmwareManifestUrl(), qVersion(), HID_API_VERSION_STR " (simulated)"));
 }

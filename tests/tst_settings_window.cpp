@@ -657,7 +657,7 @@ void SettingsWindowTest::colourPickerHandsOnOpaqueColour()
 
     QColor initial;
     QColor customAtOne;
-    harness::ModalAnswer answer([&](QWidget* modal) {
+    harness::ModalAnswers answer([&](QWidget* modal) {
         auto* dialog = qobject_cast<QColorDialog*>(modal);
         initial = dialog->currentColor();
         customAtOne = QColorDialog::customColor(1);
@@ -666,8 +666,8 @@ void SettingsWindowTest::colourPickerHandsOnOpaqueColour()
     });
     picker->click();
 
-    QVERIFY(answer.answered());
-    QCOMPARE(answer.title(), title);
+    QVERIFY(!answer.titles.isEmpty());
+    QCOMPARE(answer.titles.value(0), title);
     QCOMPARE(initial, QColor(0xFF, 0x80, 0x00));
     QCOMPARE(customAtOne, suggested);
     QCOMPARE(picker->styleSheet(), QStringLiteral("background-color: #ff8000;"));
@@ -681,14 +681,14 @@ void SettingsWindowTest::cancelledColourDialogChangesNothing()
     auto* picker = child<QPushButton>(*window_, "color_picker_red");
     const QString before = picker->styleSheet();
     const uint32_t red = user_config.red_arc_color;
-    harness::ModalAnswer answer([](QWidget* modal) {
+    harness::ModalAnswers answer([](QWidget* modal) {
         auto* dialog = qobject_cast<QColorDialog*>(modal);
         dialog->setCurrentColor(Qt::blue);
         dialog->reject();
     });
     picker->click();
 
-    QVERIFY(answer.answered());
+    QVERIFY(!answer.titles.isEmpty());
     QCOMPARE(picker->styleSheet(), before);
     QCOMPARE(user_config.red_arc_color, red);
     click("pushButton_update");
@@ -873,13 +873,13 @@ void SettingsWindowTest::commandsWithoutUnitReportNoLink()
     QVERIFY(startWindow(QStringLiteral("Failed to connect to EFIS via USB or CAN FD - please check connections")));
     child<QSpinBox>(*window_, "spinBox_vne")->setValue(100);
     OutputCapture err(stderr);
-    harness::ModalAnswer noDialogExpected([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    harness::ModalAnswers noDialogExpected([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
 
     click(qPrintable(button));
 
     QCOMPARE(status(), QLatin1String(kNoLinkStatus));
     QVERIFY(harness::hasDebugLine(err.lines(), QStringLiteral("No communication interface connected")));
-    QVERIFY(!noDialogExpected.answered());
+    QVERIFY(noDialogExpected.titles.isEmpty());
     QVERIFY(sim::unit().receivedFrames().empty());
 }
 
@@ -917,7 +917,7 @@ void SettingsWindowTest::rebootAsksToReconnectSendsRequestAndQuits()
     QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
     QString boxText;
     int boxButtons = 0;
-    harness::ModalAnswer answer([&](QWidget* modal) {
+    harness::ModalAnswers answer([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         boxText = box->text();
         boxButtons = int(box->buttons().size());
@@ -934,7 +934,7 @@ void SettingsWindowTest::rebootAsksToReconnectSendsRequestAndQuits()
     QCOMPARE(QCoreApplication::exec(), 0);
 
     QCOMPARE(quitting.count(), 1);
-    QCOMPARE(answer.title(), QStringLiteral("Reconnect After Reboot"));
+    QCOMPARE(answer.titles.value(0), QStringLiteral("Reconnect After Reboot"));
     QCOMPARE(boxText, QStringLiteral("The device will reboot.\n\nPlease relaunch this application once the device has rebooted. "));
     QCOMPARE(boxButtons, 1);
     const std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();

@@ -150,7 +150,7 @@ std::unique_ptr<MainWindow> TestUpdateDiscovery::loadedWindow()
 void TestUpdateDiscovery::offerAcceptedUpdatesAndQuits()
 {
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    updates::ModalAnswers boxes([&](QWidget* modal) {
+    harness::ModalAnswers boxes([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         if (box->windowTitle() == QLatin1String(kOfferTitle)) {
             defaultButton = box->standardButton(box->defaultButton());
@@ -177,7 +177,7 @@ void TestUpdateDiscovery::offerAcceptedWithoutPackageServer()
 {
     sim::unit().setSerial(0xED000001);
     sim::unit().setFirmware(1, 0, 0);
-    updates::ModalAnswers boxes([&](QWidget* modal) {
+    harness::ModalAnswers boxes([&](QWidget* modal) {
         updates::clickBoxButton(modal, modal->windowTitle() == QLatin1String(kOfferTitle) ? QMessageBox::Yes
                                                                                          : QMessageBox::Ok);
     });
@@ -194,7 +194,7 @@ void TestUpdateDiscovery::offerAcceptedWithoutPackageServer()
 
 void TestUpdateDiscovery::offerDeclinedIsFulfilledOnFirstTabVisit()
 {
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::No); });
+    harness::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::No); });
     auto window = startWindow();
     updates::ShownProgress shown(*window, "progressBar_firmware");
     QVERIFY(harness::waitForStatus(*window, QLatin1String(harness::kLoadedStatus)));
@@ -219,7 +219,7 @@ void TestUpdateDiscovery::offerDeclinedIsFulfilledOnFirstTabVisit()
 void TestUpdateDiscovery::sameVersionIsNotOfferedButFetched()
 {
     sim::unit().setFirmware(1, 4, 0);
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
+    harness::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     auto window = loadedWindow();
     child<QTabWidget>(*window, "tabWidget")->setCurrentWidget(child<QWidget>(*window, "tab_update"));
     QCOMPARE(scratch.server().requestCount(QLatin1String(kPackagePath)), 0);
@@ -287,7 +287,7 @@ void TestUpdateDiscovery::firmwareFetchFailures()
     const QString earlier = scratch.scratchPath(QStringLiteral("earlier.bin"));
     QVERIFY(writeWholeFile(earlier, updates::firmwareImage(100, 24)));
     {
-        harness::ModalAnswer dialog([&](QWidget* modal) { updates::chooseFile(modal, earlier); });
+        harness::ModalAnswers dialog([&](QWidget* modal) { updates::chooseFile(modal, earlier); });
         child<QPushButton>(*window, "pushButton_browse")->click();
     }
     if (server == MANIFEST_UNREACHABLE)
@@ -298,7 +298,7 @@ void TestUpdateDiscovery::firmwareFetchFailures()
         scratch.server().serve(QLatin1String(kTestManifestPath),
                                R"({"database_files": [{"db_type": "airport", "database_file": "a.db"}]})");
 
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
+    harness::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     child<QPushButton>(*window, "pushButton_fetch_fw")->click();
 
     QCOMPARE(boxes.titles, QStringList{title});
@@ -321,7 +321,7 @@ void TestUpdateDiscovery::unavailableManifestLetsUserPickAFile()
     QVERIFY(writeWholeFile(path, updates::firmwareImage(100, 25)));
     QString informative;
     QStringList buttons;
-    updates::ModalAnswers boxes([&](QWidget* modal) {
+    harness::ModalAnswers boxes([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         if (box == nullptr) {
             updates::chooseFile(modal, path);
@@ -355,7 +355,7 @@ void TestUpdateDiscovery::airportFetchFromCachedManifestWhileOffline()
     scratch.server().answerStatus(QLatin1String(kTestManifestPath), 503, "Service Unavailable");
     scratch.memoryCopy().clear(); // only the copy on disk is left
 
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
+    harness::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     child<QPushButton>(*window, "pushButton_fetch_apt_db")->click();
     QVERIFY(boxes.titles.isEmpty());
     QCOMPARE(statusText(*window), QStringLiteral("Airport database ready: airports-2025-07.db"));
@@ -401,7 +401,7 @@ void TestUpdateDiscovery::airportFetchFailures()
     const QString earlier = scratch.scratchPath(QStringLiteral("earlier.db"));
     QVERIFY(writeWholeFile(earlier, "db"));
     {
-        harness::ModalAnswer dialog([&](QWidget* modal) { updates::chooseFile(modal, earlier); });
+        harness::ModalAnswers dialog([&](QWidget* modal) { updates::chooseFile(modal, earlier); });
         child<QPushButton>(*window, "pushButton_browse_airports")->click();
     }
     if (manifest.isEmpty()) {
@@ -412,7 +412,7 @@ void TestUpdateDiscovery::airportFetchFailures()
         scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
     }
 
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
+    harness::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     child<QPushButton>(*window, "pushButton_fetch_apt_db")->click();
     QCOMPARE(boxes.titles, QStringList{title});
     if (text != QLatin1String("*"))
@@ -450,7 +450,7 @@ void TestUpdateDiscovery::partialManifestIsNotUsed()
                                                   R"("Halcyra Partial", "firmware_version": "9.9.9", "firmware_file": )"
                                                   R"("p.bin"}, {"device_type": "ED", "firmware_version": "2.0"},)");
     scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Yes); });
+    harness::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Yes); });
     auto window = loadedWindow();
     QVERIFY(boxes.titles.isEmpty());
     auto* table = child<QTableWidget>(*window, "table_devices");
@@ -466,7 +466,7 @@ void TestUpdateDiscovery::tabSwitchDuringPendingFetch()
     stalled.body = halcyraPackage();
     stalled.ending = ResponseEnding::StallAfterHeaders;
     scratch.server().setResponse(QLatin1String(kPackagePath), stalled);
-    updates::ModalAnswers boxes([](QWidget* modal) {
+    harness::ModalAnswers boxes([](QWidget* modal) {
         updates::clickBoxButton(modal, modal->windowTitle() == QLatin1String(kOfferTitle) ? QMessageBox::No
                                                                                          : QMessageBox::Ok);
     });

@@ -133,9 +133,9 @@ QString TestUploadWindow::writeImage(const QString& name, const QByteArray& byte
 
 void TestUploadWindow::browse(MainWindow& window, const char* button, const QString& path)
 {
-    harness::ModalAnswer dialog([&](QWidget* modal) { updates::chooseFile(modal, path); });
+    harness::ModalAnswers dialog([&](QWidget* modal) { updates::chooseFile(modal, path); });
     child<QPushButton>(window, button)->click();
-    QVERIFY(dialog.answered());
+    QVERIFY(!dialog.titles.isEmpty());
 }
 
 void TestUploadWindow::startFirmwareUpload(MainWindow& window, const QByteArray& image)
@@ -187,7 +187,7 @@ void TestUploadWindow::firmwareUpdateFromDialogToReboot()
     sim::unit().clearRecords();
     updates::ShownProgress shown(*window, "progressBar_firmware");
     QString notice;
-    harness::ModalAnswer rebootNotice([&](QWidget* modal) {
+    harness::ModalAnswers rebootNotice([&](QWidget* modal) {
         notice = qobject_cast<QMessageBox*>(modal)->text();
         updates::clickBoxButton(modal, QMessageBox::Ok);
     });
@@ -197,7 +197,7 @@ void TestUploadWindow::firmwareUpdateFromDialogToReboot()
 
     const QStringList log = err.lines();
     QCOMPARE(flashBytes(bank, image.size()), image);
-    QCOMPARE(rebootNotice.title(), QStringLiteral("Reconnect After Reboot"));
+    QCOMPARE(rebootNotice.titles.value(0), QStringLiteral("Reconnect After Reboot"));
     QVERIFY2(QRegularExpression(QStringLiteral("^The firmware was transferred in \\d+ s\\.\n\nThe device will reboot\\."))
                  .match(notice).hasMatch(), qPrintable(notice));
     const std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
@@ -231,7 +231,7 @@ void TestUploadWindow::barTellsRateAndTimeLeft()
     QStringList texts;
     connect(bar, &QProgressBar::valueChanged, bar, [&] { texts.append(bar->text()); });
     browse(*window, "pushButton_browse", writeImage(QStringLiteral("update.bin"), updates::firmwareImage(160 * 1024, 8)));
-    harness::ModalAnswer rebootNotice([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
+    harness::ModalAnswers rebootNotice([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     sim::unit().setReportDelay(std::chrono::microseconds(1000));
     QTimer::singleShot(0, child<QPushButton>(*window, "pushButton_start_update"), &QPushButton::click);
     QCOMPARE(updates::runApplicationUntil([] { return false; }), updates::LOOP_QUIT);
@@ -379,7 +379,7 @@ void TestUploadWindow::failedTransferKeepsProgramAndRetryWorks()
         QVERIFY2(child<QPushButton>(*window, name)->isEnabled(), name);
     QVERIFY(child<QTextEdit>(*window, "text_firmware_file")->isEnabled());
 
-    harness::ModalAnswer rebootNotice([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
+    harness::ModalAnswers rebootNotice([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     QTimer::singleShot(0, child<QPushButton>(*window, "pushButton_start_update"), &QPushButton::click);
     QCOMPARE(updates::runApplicationUntil([] { return false; }), updates::LOOP_QUIT);
     QCOMPARE(flashBytes(updates::kBank1Address, image.size()), image);

@@ -95,48 +95,6 @@ private:
     QObject context_; // ends the connections with this recorder
 };
 
-// Answers every modal dialog that opens while it lives, recording each box's
-// title and text in order; a dialog still open at the end is rejected.
-class ModalAnswers
-{
-public:
-    explicit ModalAnswers(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
-    {
-        QObject::connect(&poll_, &QTimer::timeout, [this] { answerOpenDialog(); });
-        poll_.start(kPollMs);
-    }
-    ~ModalAnswers()
-    {
-        poll_.stop();
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-            dialog->reject();
-    }
-    ModalAnswers(const ModalAnswers&) = delete;
-    ModalAnswers& operator=(const ModalAnswers&) = delete;
-
-    QStringList titles;
-    QStringList texts;
-
-private:
-    static const int kPollMs = 5;
-
-    void answerOpenDialog()
-    {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible() || modal == last_)
-            return;
-        last_ = modal;
-        titles.append(modal->windowTitle());
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        texts.append(box != nullptr ? box->text() : QString());
-        answer_(modal);
-    }
-
-    std::function<void(QWidget*)> answer_;
-    QTimer poll_;
-    QPointer<QWidget> last_;
-};
-
 // What the application's event loop ran into.
 enum LoopEnd {
     LOOP_QUIT = 0,      // the program asked the application to quit

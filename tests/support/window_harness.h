@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStatusBar>
 #include <QStringList>
@@ -65,30 +66,27 @@ Widget* child(const QObject& window, const char* name)
     return widget;
 }
 
-// Answers the next modal dialog from the event loop that the dialog runs,
-// keeping its title; whatever is still open when the answer goes out of
-// scope is rejected, so no test leaves a dialog behind.
-class ModalAnswer
+// Answers every modal dialog that opens while it lives, recording each box's
+// title and text in order; a dialog still open at the end is rejected.
+class ModalAnswers
 {
 public:
-    explicit ModalAnswer(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
+    explicit ModalAnswers(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
     {
         QObject::connect(&poll_, &QTimer::timeout, [this] { answerOpenDialog(); });
         poll_.start(kPollMs);
     }
-
-    ~ModalAnswer()
+    ~ModalAnswers()
     {
         poll_.stop();
         if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
             dialog->reject();
     }
+    ModalAnswers(const ModalAnswers&) = delete;
+    ModalAnswers& operator=(const ModalAnswers&) = delete;
 
-    ModalAnswer(const ModalAnswer&) = delete;
-    ModalAnswer& operator=(const ModalAnswer&) = delete;
-
-    bool answered() const { return answered_; }
-    QString title() const { return title_; }
+    QStringList titles;
+    QStringList texts;
 
 private:
     static const int kPollMs = 5;
@@ -96,18 +94,18 @@ private:
     void answerOpenDialog()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible())
+        if (modal == nullptr || !modal->isVisible() || modal == last_)
             return;
-        poll_.stop();
-        answered_ = true;
-        title_ = modal->windowTitle();
+        last_ = modal;
+        titles.append(modal->windowTitle());
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        texts.append(box != nullptr ? box->text() : QString());
         answer_(modal);
     }
 
     std::function<void(QWidget*)> answer_;
     QTimer poll_;
-    bool answered_ = false;
-    QString title_;
+    QPointer<QWidget> last_;
 };
 
 // ---- What the unit received ------------------------------------------------
