@@ -1,342 +1,239 @@
+// The flash operations on their own against the simulated unit: the frame
+// each sends, what the unit's answer must say before it counts, and what a
+// refused answer leaves behind.
+
 #include <QtTest>
 
-#include <memory>
+#include <functional>
 
 #include "firmware_ops/firmware_ops.h"
 #include "flash_test_support.h"
+
+// An operation's outcome as a number: 1/0 for done/refused, or the partition.
+typedef std::function<uint32_t(CommsManager*, ProgressLog*)> Operation;
+typedef std::function<void()> Setup;
+Q_DECLARE_METATYPE(Operation)
+Q_DECLARE_METATYPE(Setup)
 
 namespace {
 
 const QByteArray kOldContents(16, '\0');
 
-QByteArray bytes(std::initializer_list<uint8_t> values)
+Setup fault(uint32_t request_id, sim::FaultKind kind, int reply = -1, int param = 0)
 {
-    QByteArray result;
-    for (uint8_t value : values)
-        result.append(char(value));
-    return result;
+    return [=] { sim::unit().addFault({request_id, 0, 1, kind, param, reply}); };
 }
 
-sim::FaultRule fault(uint32_t request_id, sim::FaultKind kind, int reply = -1, int param = 0)
+Setup answer(uint32_t partition)
 {
-    sim::FaultRule rule;
-    rule.request_id = request_id;
-    rule.kind = kind;
-    rule.reply = reply;
-    rule.param = param;
-    return rule;
+    return [=] { sim::unit().flash().setPartitionAnswer(partition); };
+}
+
+Operation erase(FlashOpType op, uint16_t number)
+{
+    return [=](CommsManager* comms, ProgressLog* log) {
+        return uint32_t(mx25_erase(comms, op, number, ProgressLog::record, log, 0, 1));
+    };
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(sim::FaultRule)
 
 class TestFlashOps : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-
-    void eraseRequest_data();
-    void eraseRequest();
-    void eraseFailure_data();
-    void eraseFailure();
-    void chipEraseAcceptsAnyAddress();
-
-    void setAddress();
-    void setAddressFailure_data();
-    void setAddressFailure();
-
-    void partitionAnswer_data();
-    void partitionAnswer();
-    void partitionQueryFailure_data();
-    void partitionQueryFailure();
-
-    void unconnectedLinkSendsNothing();
-    void simulatedFlashBehavesLikeMx25();
-
-private:
     std::unique_ptr<CommsManager> comms_;
+
+private slots:
+    void init()
+    {
+        sim::unit().reset();
+        comms_ = connectToSimulatedUnit();
+        sim::unit().clearRecords();
+    }
+    void cleanup() { comms_.reset(); }
+
+    void eraseClearsExactlyItsRegion_data();
+    void eraseClearsExactlyItsRegion();
+    void answers_data();
+    void answers();
+    void refusedBeforeAnythingIsSent();
 };
 
-void TestFlashOps::init()
-{
-    sim::unit().reset();
-    comms_ = connectToSimulatedUnit();
-    sim::unit().clearRecords();
-}
-
-void TestFlashOps::cleanup()
-{
-    comms_.reset();
-}
-
-void TestFlashOps::eraseRequest_data()
+void TestFlashOps::eraseClearsExactlyItsRegion_data()
 {
     QTest::addColumn<uint32_t>("op");
     QTest::addColumn<int>("number");
-    QTest::addColumn<QByteArray>("report");
-    QTest::addColumn<QString>("sentLine");
-    QTest::addColumn<QString>("completedLine");
-    QTest::addColumn<uint32_t>("erasedFrom");
-    QTest::addColumn<uint32_t>("erasedLength");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<uint32_t>("from");
+    QTest::addColumn<uint32_t>("length");
 
-    QTest::newRow("block 833") << uint32_t(OP_BLOCK_ERASE) << 833 << hostReport(0x430, 3, bytes({0xBE, 0x41, 0x03}))
-                               << "mx25_erase: Successfully sent erase command (op_type=0xBE, block/sector=833)"
-                               << "mx25_erase: Erase completed successfully (address=0x03410000)" << 0x03410000u
+    QTest::newRow("block 833") << uint32_t(OP_BLOCK_ERASE) << 833 << QByteArray("\xBE\x41\x03") << 0x03410000u
                                << 0x10000u;
-    QTest::newRow("sector 5") << uint32_t(OP_SECTOR_ERASE) << 5 << hostReport(0x430, 3, bytes({0xAE, 0x05, 0x00}))
-                              << "mx25_erase: Successfully sent erase command (op_type=0xAE, block/sector=5)"
-                              << "mx25_erase: Erase completed successfully (address=0x00005000)" << 0x5000u << 0x1000u;
-    QTest::newRow("chip") << uint32_t(OP_CHIP_ERASE) << 0 << hostReport(0x430, 3, bytes({0xCE, 0x00, 0x00}))
-                          << "mx25_erase: Successfully sent erase command (op_type=0xCE, block/sector=0)"
-                          << "mx25_erase: Erase completed successfully (address=0x00000000)" << 0u
+    QTest::newRow("sector 5") << uint32_t(OP_SECTOR_ERASE) << 5 << QByteArray("\xAE\x05\x00", 3) << 0x5000u << 0x1000u;
+    QTest::newRow("chip") << uint32_t(OP_CHIP_ERASE) << 0 << QByteArray("\xCE\x00\x00", 3) << 0u
                           << sim::SimulatedFlash::kChipSize;
 }
 
-void TestFlashOps::eraseRequest()
+void TestFlashOps::eraseClearsExactlyItsRegion()
 {
     QFETCH(uint32_t, op);
     QFETCH(int, number);
-    QFETCH(QByteArray, report);
-    QFETCH(QString, sentLine);
-    QFETCH(QString, completedLine);
-    QFETCH(uint32_t, erasedFrom);
-    QFETCH(uint32_t, erasedLength);
+    QFETCH(QByteArray, payload);
+    QFETCH(uint32_t, from);
+    QFETCH(uint32_t, length);
+    const uint32_t end = from + length;
     // Old contents at both ends of the region and just outside it.
-    const uint32_t erasedEnd = erasedFrom + erasedLength;
-    if (erasedFrom > 0)
-        preloadFlash(erasedFrom - 16, kOldContents);
-    preloadFlash(erasedFrom, kOldContents);
-    preloadFlash(erasedEnd - 16, kOldContents);
-    if (erasedEnd < sim::SimulatedFlash::kChipSize)
-        preloadFlash(erasedEnd, kOldContents);
+    for (uint32_t at : {from - 16, from, end - 16, end}) {
+        if (at < sim::SimulatedFlash::kChipSize)
+            preloadFlash(at, kOldContents);
+    }
 
-    QStringList progress;
+    ProgressLog log;
     bool done = false;
-    const QStringList lines = printedLines(
-        [&] { done = mx25_erase(comms_.get(), FlashOpType(op), uint16_t(number), recordProgress, &progress, 4, 9); });
+    printedLines([&] { done = mx25_erase(comms_.get(), FlashOpType(op), uint16_t(number), ProgressLog::record, &log, 4, 9); });
     QVERIFY(done);
-
-    QCOMPARE(receivedReports(), QVector<QByteArray>{report});
-    QCOMPARE(lines, QStringList({sentLine, "mx25_erase: ACK received, erase command acknowledged", completedLine}));
-    QCOMPARE(progress, QStringList{"erase 5/9"});
-    QCOMPARE(flashBytes(erasedFrom, 16), QByteArray(16, '\xFF'));
-    QCOMPARE(flashBytes(erasedEnd - 16, 16), QByteArray(16, '\xFF'));
-    if (erasedFrom > 0)
-        QCOMPARE(flashBytes(erasedFrom - 16, 16), kOldContents);
-    if (erasedEnd < sim::SimulatedFlash::kChipSize)
-        QCOMPARE(flashBytes(erasedEnd, 16), kOldContents);
+    QCOMPARE(sentFrames(), QVector<QByteArray>{frameBytes(CANMSG_ERASE_MX25, 3, payload)});
+    QCOMPARE(log.reports, QStringList{"erase 5/9"});
+    QCOMPARE(flashBytes(from, 16) + flashBytes(end - 16, 16), QByteArray(32, '\xFF'));
+    if (from > 0)
+        QCOMPARE(flashBytes(from - 16, 16), kOldContents);
+    if (end < sim::SimulatedFlash::kChipSize)
+        QCOMPARE(flashBytes(end, 16), kOldContents);
 }
 
-void TestFlashOps::eraseFailure_data()
+// Each operation's answers, accepted and refused: the unit's answer counts
+// only when it names this operation, its op code, its address and its bank.
+void TestFlashOps::answers_data()
 {
-    QTest::addColumn<sim::FaultRule>("rule");
-    QTest::addColumn<QStringList>("closingLines");
-
-    QTest::newRow("command NACK") << fault(0x430, sim::FAULT_NACK, 0)
-                                  << QStringList{"NACK received for command CAN ID 0x430.",
-                                                 "mx25_erase: ACK validation failed"};
-    QTest::newRow("erase NACK") << fault(0x430, sim::FAULT_NACK, 1)
-                                << QStringList{"mx25_erase: ACK received, erase command acknowledged",
-                                               "wait_for_mx25_ack: MX25 NACK (op=0xBE)",
-                                               "mx25_erase: Erase operation failed or timeout"};
-    QTest::newRow("wrong op") << fault(0x430, sim::FAULT_WRONG_OP, 1)
-                              << QStringList{"mx25_erase: ACK received, erase command acknowledged",
-                                             "mx25_erase: Op type mismatch in response (expected=0xBE, got=0xBF)"};
-    QTest::newRow("wrong address") << fault(0x430, sim::FAULT_WRONG_ADDRESS, 1)
-                                   << QStringList{"mx25_erase: ACK received, erase command acknowledged",
-                                                  "mx25_erase: Address mismatch (expected=0x03410000, got=0x03411000)"};
-    QTest::newRow("unit vanishes") << fault(
-        0x430, sim::FAULT_VANISH) << QStringList{"Error reading ACK from device.", "mx25_erase: ACK validation failed"};
-}
-
-void TestFlashOps::eraseFailure()
-{
-    QFETCH(sim::FaultRule, rule);
-    QFETCH(QStringList, closingLines);
-    sim::unit().addFault(rule);
-
-    QStringList progress;
-    bool done = false;
-    const QStringList lines =
-        printedLines([&] { done = mx25_erase(comms_.get(), OP_BLOCK_ERASE, 833, recordProgress, &progress, 0, 1); });
-    QVERIFY(!done);
-
-    QCOMPARE(lines.mid(lines.size() - closingLines.size()), closingLines);
-    QVERIFY(progress.isEmpty());
-}
-
-void TestFlashOps::chipEraseAcceptsAnyAddress()
-{
-    sim::unit().addFault(fault(0x430, sim::FAULT_WRONG_ADDRESS, 1));
-    QStringList progress;
-    bool done = false;
-    const QStringList lines =
-        printedLines([&] { done = mx25_erase(comms_.get(), OP_CHIP_ERASE, 0, recordProgress, &progress, 0, 1); });
-    QVERIFY(done);
-    QCOMPARE(lines.last(), QStringLiteral("mx25_erase: Erase completed successfully (address=0x00001000)"));
-    QCOMPARE(progress, QStringList{"erase 1/1"});
-}
-
-void TestFlashOps::setAddress()
-{
-    bool done = false;
-    const QStringList lines = printedLines([&] { done = set_mx25_addr(comms_.get(), 0x03400000); });
-    QVERIFY(done);
-    QCOMPARE(receivedReports(), QVector<QByteArray>{hostReport(0x440, 4, bytes({0x00, 0x00, 0x40, 0x03}))});
-    QCOMPARE(lines, QStringList({"set_mx25_addr: Successfully sent address (0x03400000)",
-                                 "set_mx25_addr: Address set successfully (0x03400000)"}));
-    QCOMPARE(sim::unit().flash().writeAddress(), 0x03400000u);
-}
-
-void TestFlashOps::setAddressFailure_data()
-{
-    QTest::addColumn<sim::FaultRule>("rule");
-    QTest::addColumn<uint32_t>("address");
-    QTest::addColumn<QString>("closingLine");
-
-    QTest::newRow("NACK") << fault(0x440, sim::FAULT_NACK) << 0x03400000u
-                          << "set_mx25_addr: Failed to receive acknowledgment or operation failed";
-    QTest::newRow("wrong op") << fault(0x440, sim::FAULT_WRONG_OP) << 0x03400000u
-                              << "set_mx25_addr: Op type mismatch (expected=OP_SETADDR/0xA1, got=0xA2)";
-    QTest::newRow("wrong address") << fault(0x440, sim::FAULT_WRONG_ADDRESS) << 0x03400000u
-                                   << "set_mx25_addr: Address mismatch (expected=0x03400000, got=0x03401000)";
-}
-
-void TestFlashOps::setAddressFailure()
-{
-    QFETCH(sim::FaultRule, rule);
-    QFETCH(uint32_t, address);
-    QFETCH(QString, closingLine);
-    sim::unit().addFault(rule);
-
-    bool done = false;
-    const QStringList lines = printedLines([&] { done = set_mx25_addr(comms_.get(), address); });
-    QVERIFY(!done);
-    QCOMPARE(lines.last(), closingLine);
-}
-
-void TestFlashOps::partitionAnswer_data()
-{
-    QTest::addColumn<uint32_t>("answer");
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QList<Setup>>("setup");
     QTest::addColumn<uint32_t>("result");
-    QTest::addColumn<QString>("closingLine");
+    QTest::addColumn<QString>("lastLine");
 
-    QTest::newRow("bank 1") << 0xB1B1B1B1u << uint32_t(partition_1)
-                            << "get_mx25_partition: Partition retrieved successfully (partition=0xB1B1B1B1, "
-                               "raw=0xB1B1B1B1)";
-    QTest::newRow("bank 2") << 0xB2B2B2B2u << uint32_t(partition_2)
-                            << "get_mx25_partition: Partition retrieved successfully (partition=0xB2B2B2B2, "
-                               "raw=0xB2B2B2B2)";
-    QTest::newRow("none") << 0u << uint32_t(partition_none)
-                          << "get_mx25_partition: Partition retrieved successfully (partition=0x00, raw=0x00000000)";
-    QTest::newRow("debug") << 0xB3B3B3B3u << uint32_t(partition_none)
-                           << "get_mx25_partition: Invalid partition value received (raw=0xB3B3B3B3)";
-    QTest::newRow("unknown") << 0xFFFFFFFFu << uint32_t(partition_none)
-                             << "get_mx25_partition: Invalid partition value received (raw=0xFFFFFFFF)";
-    QTest::newRow("anything else") << 0x000000B1u << uint32_t(partition_none)
-                                   << "get_mx25_partition: Invalid partition value received (raw=0x000000B1)";
-}
+    const Operation block833 = erase(OP_BLOCK_ERASE, 833);
+    const QByteArray erase833 = frameBytes(CANMSG_ERASE_MX25, 3, "\xBE\x41\x03");
+    const QString eraseRefused = "mx25_erase: ACK validation failed";
+    QTest::newRow("erase: command NACKed") << block833 << erase833 << QList<Setup>{fault(0x430, sim::FAULT_NACK, 0)}
+                                           << 0u << eraseRefused;
+    QTest::newRow("erase: command acknowledged as another")
+        << block833 << erase833 << QList<Setup>{fault(0x430, sim::FAULT_WRONG_ACK_ID, 0, 0x440)} << 0u << eraseRefused;
+    QTest::newRow("erase: unit vanishes") << block833 << erase833 << QList<Setup>{fault(0x430, sim::FAULT_VANISH)}
+                                          << 0u << eraseRefused;
+    QTest::newRow("erase: erase NACKed") << block833 << erase833 << QList<Setup>{fault(0x430, sim::FAULT_NACK, 1)}
+                                         << 0u << "mx25_erase: Erase operation failed or timeout";
+    QTest::newRow("erase: another op done")
+        << block833 << erase833 << QList<Setup>{fault(0x430, sim::FAULT_WRONG_OP, 1)} << 0u
+        << "mx25_erase: Op type mismatch in response (expected=0xBE, got=0xBF)";
+    QTest::newRow("erase: another block erased")
+        << block833 << erase833 << QList<Setup>{fault(0x430, sim::FAULT_WRONG_ADDRESS, 1)} << 0u
+        << "mx25_erase: Address mismatch (expected=0x03410000, got=0x03411000)";
+    QTest::newRow("chip erase: any address") << erase(OP_CHIP_ERASE, 0)
+                                             << frameBytes(CANMSG_ERASE_MX25, 3, QByteArray("\xCE\x00\x00", 3))
+                                             << QList<Setup>{fault(0x430, sim::FAULT_WRONG_ADDRESS, 1)} << 1u
+                                             << "mx25_erase: Erase completed successfully (address=0x00001000)";
 
-void TestFlashOps::partitionAnswer()
-{
-    QFETCH(uint32_t, answer);
-    QFETCH(uint32_t, result);
-    QFETCH(QString, closingLine);
-    sim::unit().flash().setPartitionAnswer(answer);
+    const Operation setAddress = [](CommsManager* comms, ProgressLog*) {
+        return uint32_t(set_mx25_addr(comms, 0x03400000));
+    };
+    const QByteArray address = frameBytes(CANMSG_SET_ADDR_MX25, 4, QByteArray("\x00\x00\x40\x03", 4));
+    QTest::newRow("address: confirmed") << setAddress << address << QList<Setup>{} << 1u
+                                        << "set_mx25_addr: Address set successfully (0x03400000)";
+    QTest::newRow("address: NACKed") << setAddress << address << QList<Setup>{fault(0x440, sim::FAULT_NACK)} << 0u
+                                     << "set_mx25_addr: Failed to receive acknowledgment or operation failed";
+    QTest::newRow("address: another op") << setAddress << address << QList<Setup>{fault(0x440, sim::FAULT_WRONG_OP)}
+                                         << 0u << "set_mx25_addr: Op type mismatch (expected=OP_SETADDR/0xA1, got=0xA2)";
+    QTest::newRow("address: another address")
+        << setAddress << address << QList<Setup>{fault(0x440, sim::FAULT_WRONG_ADDRESS)} << 0u
+        << "set_mx25_addr: Address mismatch (expected=0x03400000, got=0x03401000)";
 
-    mx25_partition partition = partition_none;
-    const QStringList lines = printedLines([&] { partition = get_mx25_partition(comms_.get()); });
-    QCOMPARE(uint32_t(partition), result);
-    QCOMPARE(receivedReports(), QVector<QByteArray>{hostReport(0x730, 0)});
-    QCOMPARE(lines, QStringList({"get_mx25_partition: Sending command - CAN_ID=0x00000730, msg_len=0x00",
-                                 "get_mx25_partition: Successfully sent get partition command", closingLine}));
-}
-
-void TestFlashOps::partitionQueryFailure_data()
-{
-    QTest::addColumn<sim::FaultRule>("rule");
-    QTest::addColumn<QStringList>("closingLines");
-
-    QTest::newRow("command NACK") << fault(0x730, sim::FAULT_NACK, 0)
-                                  << QStringList{"NACK received for command CAN ID 0x730.",
-                                                 "get_mx25_partition: ACK validation failed"};
-    QTest::newRow("unrelated frame before the answer")
-        << fault(0x730, sim::FAULT_NOISE_BEFORE, 1, 1)
-        << QStringList{"get_mx25_partition: Unexpected response (can_ID=0x00000100, msg_len=0x08, expected MX25 ACK "
-                       "len 6)"};
-    QTest::newRow("answer of another length")
-        << fault(0x730, sim::FAULT_WRONG_LENGTH_CODE, 1, 8)
-        << QStringList{"get_mx25_partition: Unexpected response (can_ID=0x000000F0, msg_len=0x08, expected MX25 ACK "
-                       "len 6)"};
-    QTest::newRow("answer NACK") << fault(0x730, sim::FAULT_NACK, 1) << QStringList{"get_mx25_partition: MX25 NACK"};
-    QTest::newRow("answer bad status") << fault(0x730, sim::FAULT_BAD_STATUS, 1)
-                                       << QStringList{"get_mx25_partition: invalid MX25 status byte 7 (expected 0 or "
-                                                      "1)"};
-    QTest::newRow("unit vanishes") << fault(0x730, sim::FAULT_VANISH)
-                                   << QStringList{"Error reading ACK from device.",
-                                                  "get_mx25_partition: ACK validation failed"};
+    // The unit acknowledges the query, then answers with a flash acknowledgement.
+    const Operation partition = [](CommsManager* comms, ProgressLog*) { return uint32_t(get_mx25_partition(comms)); };
+    const QByteArray query = frameBytes(CANMSG_GET_PARTITION, 0);
+    const QString retrieved = "get_mx25_partition: Partition retrieved successfully (partition=%1, raw=%2)";
+    const QString invalid = "get_mx25_partition: Invalid partition value received (raw=%1)";
+    const QString unexpected = "get_mx25_partition: Unexpected response (can_ID=%1, msg_len=%2, expected MX25 ACK len 6)";
+    QTest::newRow("partition: bank 1") << partition << query << QList<Setup>{} << uint32_t(partition_1)
+                                       << retrieved.arg("0xB1B1B1B1", "0xB1B1B1B1");
+    QTest::newRow("partition: bank 2") << partition << query << QList<Setup>{answer(partition_2)}
+                                       << uint32_t(partition_2) << retrieved.arg("0xB2B2B2B2", "0xB2B2B2B2");
+    QTest::newRow("partition: none") << partition << query << QList<Setup>{answer(0)} << 0u
+                                     << retrieved.arg("0x00", "0x00000000");
+    QTest::newRow("partition: debug") << partition << query << QList<Setup>{answer(partition_debug)} << 0u
+                                      << invalid.arg("0xB3B3B3B3");
+    QTest::newRow("partition: low byte of bank 1") << partition << query << QList<Setup>{answer(0xB1)} << 0u
+                                                   << invalid.arg("0x000000B1");
+    QTest::newRow("partition: query NACKed") << partition << query << QList<Setup>{fault(0x730, sim::FAULT_NACK, 0)}
+                                             << 0u << "get_mx25_partition: ACK validation failed";
+    QTest::newRow("partition: query acknowledged as another")
+        << partition << query << QList<Setup>{fault(0x730, sim::FAULT_WRONG_ACK_ID, 0, 0x450)} << 0u
+        << "get_mx25_partition: ACK validation failed";
+    QTest::newRow("partition: unit vanishes") << partition << query << QList<Setup>{fault(0x730, sim::FAULT_VANISH)}
+                                              << 0u << "get_mx25_partition: ACK validation failed";
+    QTest::newRow("partition: unrelated frame first")
+        << partition << query << QList<Setup>{fault(0x730, sim::FAULT_NOISE_BEFORE, 1, 1)} << 0u
+        << unexpected.arg("0x00000100", "0x08");
+    // Another node's frame of an answer's length is no answer either.
+    QTest::newRow("partition: six-byte frame of another node first")
+        << partition << query
+        << QList<Setup>{fault(0x730, sim::FAULT_NOISE_BEFORE, 1, 1), fault(0x730, sim::FAULT_WRONG_LENGTH_CODE, 1, 6)}
+        << 0u << unexpected.arg("0x00000100", "0x06");
+    QTest::newRow("partition: answer of another length")
+        << partition << query << QList<Setup>{fault(0x730, sim::FAULT_WRONG_LENGTH_CODE, 1, 8)} << 0u
+        << unexpected.arg("0x000000F0", "0x08");
+    QTest::newRow("partition: answer NACKed") << partition << query << QList<Setup>{fault(0x730, sim::FAULT_NACK, 1)}
+                                              << 0u << "get_mx25_partition: MX25 NACK";
+    QTest::newRow("partition: answer of bad status")
+        << partition << query << QList<Setup>{fault(0x730, sim::FAULT_BAD_STATUS, 1)} << 0u
+        << "get_mx25_partition: invalid MX25 status byte 7 (expected 0 or 1)";
     // Waits out one read time-out.
-    QTest::newRow("no answer") << fault(0x730, sim::FAULT_DROP_REPLY, 1)
-                               << QStringList{"get_mx25_partition: No response received (timeout or no data)."};
+    QTest::newRow("partition: no answer") << partition << query << QList<Setup>{fault(0x730, sim::FAULT_DROP_REPLY, 1)}
+                                          << 0u << "get_mx25_partition: No response received (timeout or no data).";
 }
 
-void TestFlashOps::partitionQueryFailure()
+void TestFlashOps::answers()
 {
-    QFETCH(sim::FaultRule, rule);
-    QFETCH(QStringList, closingLines);
-    sim::unit().addFault(rule);
+    QFETCH(Operation, operation);
+    QFETCH(QByteArray, request);
+    QFETCH(QList<Setup>, setup);
+    QFETCH(uint32_t, result);
+    QFETCH(QString, lastLine);
+    for (const Setup& step : setup)
+        step();
 
-    mx25_partition partition = partition_1;
-    const QStringList lines = printedLines([&] { partition = get_mx25_partition(comms_.get()); });
-    QCOMPARE(partition, partition_none);
-    QCOMPARE(lines.mid(lines.size() - closingLines.size()), closingLines);
+    ProgressLog log;
+    uint32_t outcome = 0;
+    const QStringList lines = printedLines([&] { outcome = operation(comms_.get(), &log); });
+    QCOMPARE(outcome, result);
+    QCOMPARE(lines.last(), lastLine);
+    QCOMPARE(sentFrames(), QVector<QByteArray>{request});
+    // Progress is reported exactly when an erase is done.
+    const bool erased = result != 0 && lastLine.startsWith("mx25_erase");
+    QCOMPARE(log.reports, erased ? QStringList{"erase 1/1"} : QStringList());
 }
 
-void TestFlashOps::unconnectedLinkSendsNothing()
+void TestFlashOps::refusedBeforeAnythingIsSent()
 {
     CommsManager unconnected;
-    bool erased = true, addressed = true, noLinkErased = true;
-    mx25_partition partition = partition_1;
+    bool any = false;
     const QStringList lines = printedLines([&] {
-        erased = mx25_erase(&unconnected, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1);
-        addressed = set_mx25_addr(&unconnected, 0);
-        partition = get_mx25_partition(&unconnected);
-        noLinkErased = mx25_erase(nullptr, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1);
+        any |= mx25_erase(&unconnected, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1);
+        any |= mx25_erase(nullptr, OP_BLOCK_ERASE, 0, nullptr, nullptr, 0, 1);
+        any |= set_mx25_addr(&unconnected, 0);
+        any |= get_mx25_partition(&unconnected) != partition_none;
+        any |= send_fw(&unconnected, "firmware.bin", 64, nullptr, nullptr);
+        any |= send_fw(comms_.get(), nullptr, 64, nullptr, nullptr);
+        any |= send_airport_db(&unconnected, "airports.db", nullptr, nullptr);
+        any |= send_airport_db(comms_.get(), nullptr, nullptr, nullptr);
     });
-    QVERIFY(!erased && !addressed && !noLinkErased);
-    QCOMPARE(partition, partition_none);
-    QCOMPARE(lines,
-             QStringList({"mx25_erase: CommsManager not connected", "set_mx25_addr: CommsManager not connected",
-                          "get_mx25_partition: CommsManager not connected", "mx25_erase: CommsManager not connected"}));
-    QVERIFY(receivedReports().isEmpty());
-}
-
-// What the upload suites rely on: erased bytes read 0xFF, programming only
-// clears bits, a padded chunk moves the write address by its padded length,
-// and storage is spent only on sectors actually programmed.
-void TestFlashOps::simulatedFlashBehavesLikeMx25()
-{
-    const uint32_t address = 60u << 20;
-    QCOMPARE(flashBytes(address, 4), QByteArray(4, '\xFF'));
-    preloadFlash(address, bytes({0xF0}));
-    QVERIFY(set_mx25_addr(comms_.get(), address));
-
-    COMMS_MSG_t packet = sim::make_frame(CANMSG_WRITE_MX25, CAN_50_BYTES, {0x3C, 0x11});
-    QVERIFY(comms_->write(packet) > 0);
-    uint8_t op = 0;
-    uint32_t landed = 0;
-    QVERIFY(wait_for_mx25_ack(comms_.get(), &op, &landed));
-    QCOMPARE(op, uint8_t(OP_WRITE));
-    QCOMPARE(landed, address);
-
-    QCOMPARE(flashBytes(address, 3), bytes({0x30, 0x11, 0x00}));
-    QCOMPARE(flashBytes(address + 64, 1), bytes({0xFF}));
-    QCOMPARE(sim::unit().flash().writeAddress(), address + 64);
-    QCOMPARE(sim::unit().flash().allocatedSectors(), size_t(1));
+    QVERIFY(!any);
+    QCOMPARE(lines, QStringList({"mx25_erase: CommsManager not connected", "mx25_erase: CommsManager not connected",
+                                 "set_mx25_addr: CommsManager not connected",
+                                 "get_mx25_partition: CommsManager not connected", "send_fw: CommsManager not connected",
+                                 "send_fw: Invalid encrypted file path", "send_airport_db: CommsManager not connected",
+                                 "send_airport_db: Invalid file path"}));
+    QVERIFY(sentFrames().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFlashOps)
