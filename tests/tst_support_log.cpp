@@ -1,7 +1,8 @@
-// The support log: the product's lines of both streams reach it with time
-// stamps while the streams keep their own lines; an unwritable folder changes
-// nothing else; lines printed from several threads are neither lost nor
-// reordered when the log finishes; the log rotates at 1 MiB keeping five.
+// The two programs as a user starts them, and their support log: the lines
+// of both streams reach a pipe as they happen and the log with time stamps,
+// while the window keeps running; an unwritable log folder changes nothing
+// else; lines printed from several threads are neither lost nor reordered
+// when the log finishes; the log rotates at 1 MiB keeping five.
 
 #include <QtTest>
 
@@ -9,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "manifest_scratch.h"
 #include "output_capture.h"
-#include "running_program.h"
 #include "support_log.h"
 #include "window_harness.h"
 
@@ -26,34 +27,59 @@ QByteArray contents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+QStringList lines(const QByteArray& bytes)
+{
+    return QString::fromLocal8Bit(bytes).split('\n', Qt::SkipEmptyParts);
+}
+
 // The log's lines without their stamps; a line without a stamp is kept whole,
 // so it shows up as a difference.
 QStringList logBodies(const QString& path)
 {
     QStringList bodies;
-    for (const QString& line : QString::fromLocal8Bit(contents(path)).split('\n', Qt::SkipEmptyParts)) {
+    for (const QString& line : lines(contents(path))) {
         const QRegularExpressionMatch match = kStampedLine.match(line);
         bodies.append(match.hasMatch() ? match.captured(2) : "unstamped: " + line);
     }
     return bodies;
 }
 
-QStringList linesStartingWith(const QStringList& lines, const QString& start)
+QStringList startingWith(const QStringList& lines, const QString& start)
 {
-    QStringList matching;
-    for (const QString& line : lines) {
-        if (line.startsWith(start))
-            matching.append(line);
-    }
-    return matching;
+    return lines.filter(QRegularExpression("^" + QRegularExpression::escape(start)));
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
+void append(const QByteArray& line)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
+    appendToSupportLog(line.constData(), size_t(line.size()));
 }
+
+// A program as a user starts it: offscreen, in a scratch home that holds its
+// cache and its support log. Killed when it goes out of scope.
+struct RunningProgram {
+    QTemporaryDir home;
+    QProcess process;
+    QByteArray out, err;
+
+    RunningProgram(const QString& path, const QString& state_home)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("HOME", home.path());
+        env.insert("XDG_CACHE_HOME", home.path() + "/cache");
+        env.insert("XDG_STATE_HOME", state_home.isEmpty() ? home.path() + "/state" : state_home);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(home.path());
+        process.start(path, QStringList());
+    }
+    ~RunningProgram()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QStringList outLines() { return lines(out += process.readAllStandardOutput()); }
+    QStringList errLines() { return lines(err += process.readAllStandardError()); }
+};
 
 } // namespace
 
@@ -62,44 +88,61 @@ class TestSupportLog : public QObject
     Q_OBJECT
 
 private slots:
-    void productLogsBothStreams_data();
-    void productLogsBothStreams();
+    void programsReportAndKeepRunning_data();
+    void programsReportAndKeepRunning();
     void linesFromEveryThreadReachBothPlaces();
     void rotatesAtOneMebibyteKeepingFive();
 };
 
-void TestSupportLog::productLogsBothStreams_data()
+void TestSupportLog::programsReportAndKeepRunning_data()
 {
-    QTest::addColumn<bool>("writable");
-    QTest::newRow("writable folder") << true;
-    QTest::newRow("folder under a plain file") << false;
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("logWritable");
+    QTest::addColumn<QStringList>("printed"); // what standard output shows, in a row
+    QTest::addColumn<QString>("debug");       // a debug line standard error shows after them
+
+    const QStringList no_unit{"Attempting to connect to USB HID device 0x16D0:0x14C7", "Failed to connect to USB HID",
+                              "USB HID unavailable, attempting CAN FD interface: can0", "Failed to connect to CAN FD",
+                              "Failed to connect via USB HID or CAN FD"};
+    const QString failure = "Failed to establish connection via USB HID or CAN FD";
+    QTest::newRow("product, no unit") << EFIS_CONFIG_PATH << true << no_unit << failure;
+    QTest::newRow("product, log folder under a plain file") << EFIS_CONFIG_PATH << false << no_unit << failure;
+    QTest::newRow("simulated unit") << EFIS_CONFIG_SIMULATED_PATH << true
+                                    << QStringList{"Successfully connected via USB HID! Serial number: 0xAE020457, "
+                                                   "firmware 1.3.0 (rc 0)"}
+                                    << QString();
 }
 
-void TestSupportLog::productLogsBothStreams()
+void TestSupportLog::programsReportAndKeepRunning()
 {
-    QFETCH(bool, writable);
+    QFETCH(QString, program);
+    QFETCH(bool, logWritable);
+    QFETCH(QStringList, printed);
+    QFETCH(QString, debug);
     QTemporaryFile plainFile;
     QVERIFY(plainFile.open());
-    QProcessEnvironment environment;
-    if (!writable)
-        environment.insert("XDG_STATE_HOME", plainFile.fileName() + "/state");
-    RunningProgram program(EFIS_CONFIG_PATH, environment);
+    RunningProgram running(program, logWritable ? QString() : plainFile.fileName() + "/state");
 
-    QCOMPARE(program.waitForLine(kNoUnitLines.last()), kNoUnitLines);
-    const QString failure = "Failed to establish connection via USB HID or CAN FD";
-    QTRY_VERIFY_WITH_TIMEOUT(harness::hasDebugLine(program.errorLines(), failure), kStartBoundMs);
-    QVERIFY(!program.process.waitForFinished(500));
-    QCOMPARE(program.process.state(), QProcess::Running);
-    if (!writable)
+    QTRY_VERIFY_WITH_TIMEOUT(running.outLines().contains(printed.last()), kStartBoundMs);
+    const QStringList out = running.outLines();
+    QCOMPARE(out.mid(out.indexOf(printed.first()), printed.size()), printed);
+    if (!debug.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(harness::hasDebugLine(running.errLines(), debug), kStartBoundMs);
+    QVERIFY(!running.process.waitForFinished(500));
+    QCOMPARE(running.process.state(), QProcess::Running);
+    if (!logWritable)
         return;
 
-    const QString log = program.stateHome() + "/efis-config/efis-config.log";
-    const QString errorLine = linesStartingWith(program.errorLines(), "Debug: " + failure).value(0);
-    QTRY_VERIFY_WITH_TIMEOUT(logBodies(log).contains(kNoUnitLines.last()), kStartBoundMs);
+    const QString name = QFileInfo(program).fileName();
+    const QString log = running.home.path() + "/state/" + name + "/" + name + ".log";
+    QTRY_VERIFY_WITH_TIMEOUT(logBodies(log).contains(printed.last()), kStartBoundMs);
     const QStringList bodies = logBodies(log);
-    QCOMPARE(bodies.mid(bodies.indexOf(kNoUnitLines.first()), kNoUnitLines.size()), kNoUnitLines);
-    QVERIFY2(bodies.indexOf(errorLine) > bodies.indexOf(kNoUnitLines.last()), qPrintable(bodies.join('\n')));
-    QVERIFY2(linesStartingWith(bodies, "unstamped: ").isEmpty(), qPrintable(bodies.join('\n')));
+    QCOMPARE(bodies.mid(bodies.indexOf(printed.first()), printed.size()), printed);
+    QVERIFY2(startingWith(bodies, "unstamped: ").isEmpty(), qPrintable(bodies.join('\n')));
+    if (!debug.isEmpty()) {
+        const QString debugLine = startingWith(running.errLines(), "Debug: " + debug).value(0);
+        QVERIFY2(bodies.indexOf(debugLine) > bodies.indexOf(printed.last()), qPrintable(bodies.join('\n')));
+    }
 }
 
 void TestSupportLog::linesFromEveryThreadReachBothPlaces()
@@ -118,7 +161,7 @@ void TestSupportLog::linesFromEveryThreadReachBothPlaces()
     }
     printf("send_fw: before the handler's line\n");
     const QByteArray handlerLine = "Debug: from the window (x.cpp:1, f)\n";
-    appendToSupportLog(handlerLine.constData(), size_t(handlerLine.size()));
+    append(handlerLine);
     for (std::thread& printer : printers)
         printer.join();
     printf("unfinished line");
@@ -136,8 +179,8 @@ void TestSupportLog::linesFromEveryThreadReachBothPlaces()
         for (int line = 0; line < kLinesEach; ++line)
             expected.append(QString("send_fw: thread %1 line %2").arg(thread).arg(line));
         const QString start = QString("send_fw: thread %1 ").arg(thread);
-        QCOMPARE(linesStartingWith(written, start), expected);
-        QCOMPARE(linesStartingWith(bodies, start), expected);
+        QCOMPARE(startingWith(written, start), expected);
+        QCOMPARE(startingWith(bodies, start), expected);
     }
 }
 
@@ -147,26 +190,26 @@ void TestSupportLog::rotatesAtOneMebibyteKeepingFive()
 {
     QTemporaryDir folder;
     const QString log = supportLogFilePath(folder.path());
-    for (int generation = 1; generation <= kSupportLogKeptFiles; ++generation)
-        writeFile(log + "." + QString::number(generation), "generation " + QByteArray::number(generation) + "\n");
+    const auto generation = [&](int n) { return log + "." + QString::number(n); };
+    const auto generationText = [](int n) { return "generation " + QByteArray::number(n) + "\n"; };
+    for (int n = 1; n <= kSupportLogKeptFiles; ++n)
+        QVERIFY(writeWholeFile(generation(n), generationText(n)));
     const QByteArray nearlyFull(kSupportLogFileBytes - 60, 'x');
-    writeFile(log, nearlyFull);
+    QVERIFY(writeWholeFile(log, nearlyFull));
 
     QVERIFY(startSupportLog(folder.path()));
-    const QByteArray fits = "Debug: still fits\n";
-    const QByteArray overflows = "Debug: past the limit\n";
-    appendToSupportLog(fits.constData(), size_t(fits.size()));
-    appendToSupportLog(overflows.constData(), size_t(overflows.size()));
+    append("Debug: still fits\n");
+    append("Debug: past the limit\n");
     finishSupportLog();
 
-    const QByteArray previous = contents(log + ".1");
+    const QByteArray previous = contents(generation(1));
     QVERIFY(previous.startsWith(nearlyFull));
-    QVERIFY(previous.endsWith(" " + fits));
+    QVERIFY(previous.endsWith(" Debug: still fits\n"));
     QVERIFY(previous.size() <= kSupportLogFileBytes);
-    QCOMPARE(logBodies(log), QStringList{overflows.trimmed()});
-    for (int generation = 2; generation <= kSupportLogKeptFiles; ++generation)
-        QCOMPARE(contents(log + "." + QString::number(generation)), "generation " + QByteArray::number(generation - 1) + "\n");
-    QVERIFY(!QFile::exists(log + "." + QString::number(kSupportLogKeptFiles + 1)));
+    QCOMPARE(logBodies(log), QStringList{"Debug: past the limit"});
+    for (int n = 2; n <= kSupportLogKeptFiles; ++n)
+        QCOMPARE(contents(generation(n)), generationText(n - 1));
+    QVERIFY(!QFile::exists(generation(kSupportLogKeptFiles + 1)));
 }
 
 QTEST_GUILESS_MAIN(TestSupportLog)
