@@ -8,19 +8,17 @@
 
 namespace {
 
-// What the parsers report for bytes the JSON library cannot read.
-QString invalidJson(const QByteArray& bytes)
+QByteArray firmwareList(const QByteArray& elements)
 {
-    QJsonParseError error;
-    QJsonDocument::fromJson(bytes, &error);
-    return "Invalid manifest JSON: " + error.errorString();
+    return R"({"firmware_packages": [)" + elements + "]}";
 }
 
-FirmwareManifestEntry package(const char* device_type, const QStringList& revisions = {})
+FirmwareManifestEntry package(const char* device_type, const QStringList& revisions = {}, const char* file = "")
 {
     FirmwareManifestEntry entry;
     entry.device_type = QLatin1String(device_type);
     entry.hardware_revisions = revisions;
+    entry.firmware_file = QLatin1String(file);
     return entry;
 }
 
@@ -32,18 +30,7 @@ DatabaseManifestEntry database(const char* type, const char* date = "")
     return entry;
 }
 
-template <typename Entry>
-int indexOf(const QVector<Entry>& entries, const Entry* found)
-{
-    return found == nullptr ? -1 : int(found - entries.constData());
-}
-
 } // namespace
-
-typedef QVector<FirmwareManifestEntry> FirmwareList;
-typedef QVector<DatabaseManifestEntry> DatabaseList;
-Q_DECLARE_METATYPE(FirmwareList)
-Q_DECLARE_METATYPE(DatabaseList)
 
 class ManifestFormatTest : public QObject
 {
@@ -55,12 +42,7 @@ private slots:
     void everyFieldRead();
     void versionTexts_data();
     void versionTexts();
-    void firmwareEntryForSerial_data();
-    void firmwareEntryForSerial();
-    void latestDatabase_data();
-    void latestDatabase();
-    void entryByFileName_data();
-    void entryByFileName();
+    void lookups();
 };
 
 void ManifestFormatTest::hostileManifestRefused_data()
@@ -71,25 +53,23 @@ void ManifestFormatTest::hostileManifestRefused_data()
 
     const QByteArray good = R"({"device_type": "AE", "firmware_file": "efis.bin", "firmware_version": "1.2.3"})";
     const QString missing = QStringLiteral("Manifest entry missing device_type or firmware_file");
-    QTest::newRow("not JSON") << true << QByteArray("{\"firmware_packages\": [") << invalidJson("{\"firmware_packages\": [");
+    QJsonParseError syntax;
+    QJsonDocument::fromJson("{\"firmware_packages\": [", &syntax);
+    QTest::newRow("not JSON") << true << QByteArray("{\"firmware_packages\": [")
+                              << "Invalid manifest JSON: " + syntax.errorString();
     QTest::newRow("top level array") << true << QByteArray("[]") << "Invalid manifest JSON: no error occurred";
     QTest::newRow("list an object") << true << QByteArray(R"({"firmware_packages": {}})") << "firmware_packages is empty";
-    QTest::newRow("no objects") << true << QByteArray(R"({"firmware_packages": [1, "efis.bin", null]})")
-                                << "No valid firmware packages in manifest";
+    QTest::newRow("no objects") << true << firmwareList("1, \"efis.bin\", null") << "No valid firmware packages in manifest";
     QTest::newRow("two-part version after a good one")
-        << true << R"({"firmware_packages": [)" + good + R"(, {"device_type": " ed ", "firmware_file": "e", "firmware_version": "1.2"}]})"
+        << true << firmwareList(good + R"(, {"device_type": " ed ", "firmware_file": "e", "firmware_version": "1.2"})")
         << "Invalid firmware_version for device_type ED";
-    QTest::newRow("version a number")
-        << true << QByteArray(R"({"firmware_packages": [{"device_type": "AE", "firmware_file": "e", "firmware_version": 1.2}]})")
-        << "Invalid firmware_version for device_type AE";
+    QTest::newRow("version a number") << true << firmwareList(R"({"device_type": "AE", "firmware_version": 1.2})")
+                                      << "Invalid firmware_version for device_type AE";
     QTest::newRow("blank device type")
-        << true << QByteArray(R"({"firmware_packages": [{"device_type": "  ", "firmware_file": "e", "firmware_version": "1.2.3"}]})")
-        << missing;
+        << true << firmwareList(R"({"device_type": "  ", "firmware_file": "e", "firmware_version": "1.2.3"})") << missing;
     QTest::newRow("firmware file an object")
-        << true << QByteArray(R"({"firmware_packages": [{"device_type": "AE", "firmware_file": {}, "firmware_version": "1.2.3"}]})")
-        << missing;
-    QTest::newRow("no database list") << false << QByteArray(R"({"firmware_packages": [)" + good + "]}")
-                                      << "database_files is empty";
+        << true << firmwareList(R"({"device_type": "AE", "firmware_file": {}, "firmware_version": "1.2.3"})") << missing;
+    QTest::newRow("no database list") << false << firmwareList(good) << "database_files is empty";
     QTest::newRow("no usable database")
         << false << QByteArray(R"({"database_files": [1, {"db_type": "airport", "database_file": "airports.zip"},
                     {"db_type": " ", "database_file": "a.db"}, {"db_type": "airport", "database_file": 5}]})")
@@ -103,8 +83,8 @@ void ManifestFormatTest::hostileManifestRefused()
     QFETCH(QString, message);
 
     // A refused list keeps nothing of what the output held before.
-    FirmwareList packages = {package("FF")};
-    DatabaseList databases = {database("stale")};
+    QVector<FirmwareManifestEntry> packages = {package("FF")};
+    QVector<DatabaseManifestEntry> databases = {database("stale")};
     QString error;
     QVERIFY(firmware ? !parseFirmwareManifestJson(json, &packages, &error)
                      : !parseDatabaseManifestJson(json, &databases, &error));
@@ -114,37 +94,33 @@ void ManifestFormatTest::hostileManifestRefused()
 
 void ManifestFormatTest::everyFieldRead()
 {
-    QByteArray json = R"({"firmware_packages": ["not an object",
-        {"device_type": " ae ", "display_name": " Halcyra EFIS ", "firmware_file": " builds/efis 1.bin ",
-         "download_url": "https://example.invalid/efis.bin", "sha256": " ABCDEF ", "minimum_bootloader_version": "0.9",
-         "hardware_revisions": ["1", 10], "firmware_version": " 2.10.255 ", "unknown_key": {"nested": true}},
+    QByteArray json = R"({"firmware_packages": ["not an object", {"device_type": " ae ", "display_name": " Halcyra ",
+        "firmware_file": " builds/efis 1.bin ", "download_url": "https://x.invalid/efis.bin", "sha256": " ABCDEF ",
+        "minimum_bootloader_version": "0.9", "hardware_revisions": ["1", 10], "firmware_version": " 2.10.255 "},
         {"device_type": "ED", "display_name": 7, "firmware_file": "ed.bin", "sha256": ["ab"], "firmware_version": "0.0.0"}],
-      "database_files": [{"db_type": " Airport ", "display_name": "Airports", "format_version": 3,
-         "cycle_effective_date": "2025-02-20", "database_file": "AIRPORTS.DB", "download_url": "https://x.invalid/a.db",
-         "sha256": "Ab12"})";
+      "database_files": [{"db_type": " Airport ", "display_name": "Airports", "format_version": 3, "sha256": "Ab12",
+        "cycle_effective_date": "2025-02-20", "database_file": "AIRPORTS.DB", "download_url": "https://x.invalid/a.db"})";
     // The format version is a whole number that fits 32 bits, else 0.
     for (const char* number : {"-2", "4.0", "3.5", "\"3\"", "1e20", "-3000000000", "2147483647"})
         json += R"(, {"db_type": "terrain", "database_file": "t.db", "format_version": )" + QByteArray(number) + "}";
     json += "]}";
 
-    FirmwareList packages;
-    DatabaseList databases;
+    QVector<FirmwareManifestEntry> packages;
+    QVector<DatabaseManifestEntry> databases;
     QString error = QStringLiteral("untouched");
-    QVERIFY(parseFirmwareManifestJson(json, &packages, &error));
-    QVERIFY(parseDatabaseManifestJson(json, &databases, &error));
+    QVERIFY(parseFirmwareManifestJson(json, &packages, &error) && parseDatabaseManifestJson(json, &databases, &error));
     QCOMPARE(error, QStringLiteral("untouched"));
     QCOMPARE(packages.size(), 2);
-    const auto firmware = [](const FirmwareManifestEntry& e) {
+    const auto fields = [](const FirmwareManifestEntry& e) {
         return QStringList{e.device_type, e.display_name, e.firmware_file, e.download_url, e.sha256,
                            e.minimum_bootloader_version, e.hardware_revisions.join(QLatin1Char(',')),
                            QStringLiteral("%1.%2.%3").arg(e.firmware_major).arg(e.firmware_minor).arg(e.firmware_patch)};
     };
-    QCOMPARE(firmware(packages.at(0)), QStringList({"AE", " Halcyra EFIS ", " builds/efis 1.bin ",
-                                                    "https://example.invalid/efis.bin", " ABCDEF ", "0.9", "1,", "2.10.255"}));
-    QCOMPARE(firmware(packages.at(1)), QStringList({"ED", "", "ed.bin", "", "", "", "", "0.0.0"}));
-    const DatabaseManifestEntry& airport = databases.at(0);
-    QCOMPARE(QStringList({airport.db_type, airport.display_name, airport.cycle_effective_date, airport.database_file,
-                          airport.download_url, airport.sha256}),
+    QCOMPARE(fields(packages.at(0)), QStringList({"AE", " Halcyra ", " builds/efis 1.bin ", "https://x.invalid/efis.bin",
+                                                  " ABCDEF ", "0.9", "1,", "2.10.255"}));
+    QCOMPARE(fields(packages.at(1)), QStringList({"ED", "", "ed.bin", "", "", "", "", "0.0.0"}));
+    const DatabaseManifestEntry& a = databases.at(0);
+    QCOMPARE(QStringList({a.db_type, a.display_name, a.cycle_effective_date, a.database_file, a.download_url, a.sha256}),
              QStringList({"airport", "Airports", "2025-02-20", "AIRPORTS.DB", "https://x.invalid/a.db", "Ab12"}));
     QList<int> formats;
     for (const DatabaseManifestEntry& entry : databases)
@@ -171,7 +147,6 @@ void ManifestFormatTest::versionTexts_data()
     QTest::newRow("four numbers") << "1.5.0.0" << "" << false;
     QTest::newRow("out of range") << "1.5.256" << "" << false;
     QTest::newRow("huge") << "99999999999.0.0" << "" << false;
-    QTest::newRow("prefix") << "v1.5.0" << "" << false;
     QTest::newRow("sign") << "+1.5.0" << "" << false;
     QTest::newRow("inner space") << "1. 5.0" << "" << false;
     QTest::newRow("non-ASCII digit") << QStringLiteral("1.\u0665.0") << "" << false;
@@ -194,74 +169,32 @@ void ManifestFormatTest::versionTexts()
     QCOMPARE(deviceFirmwareOlderThanManifest(unit, entry), newer);
 }
 
-void ManifestFormatTest::firmwareEntryForSerial_data()
+void ManifestFormatTest::lookups()
 {
-    QTest::addColumn<FirmwareList>("entries");
-    QTest::addColumn<uint>("serial");
-    QTest::addColumn<int>("expected");
+    // A serial number 0xTTRR.... names device type TT and hardware revision RR (decimal).
+    const QVector<FirmwareManifestEntry> firmware = {package("ED"), package("AE", {"01", "3"}), package("AE", {"2", "10"}),
+                                                     package("AE"), package("A"), package("0A")};
+    QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE021234u), &firmware[2]); // its revision, after another of its type
+    QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE0A0000u), &firmware[2]);
+    QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE010000u), &firmware[3]); // "01" is no revision: every revision
+    QCOMPARE(findFirmwareManifestEntry(firmware, 0x0A000000u), &firmware[5]);
+    QCOMPARE(findFirmwareManifestEntry(firmware, 0xFF000000u), nullptr);
+    const QVector<FirmwareManifestEntry> others = {package("AE", {"3"}), package("AE", {"4"}), package("AE"), package("AE", {"2"})};
+    QCOMPARE(findFirmwareManifestEntry(others.mid(0, 2), 0xAE020000u)->hardware_revisions, QStringList({"3"})); // no fit: the first of its type
+    QCOMPARE(findFirmwareManifestEntry(others, 0xAE020000u), &others[2]); // every revision, before the one that names it
 
-    QTest::newRow("named revision after another") << FirmwareList{package("AE", {"1"}), package("AE", {"2"})} << 0xAE021234u << 1;
-    QTest::newRow("all revisions first") << FirmwareList{package("AE"), package("AE", {"2"})} << 0xAE021234u << 0;
-    QTest::newRow("first of type as fallback") << FirmwareList{package("ED"), package("AE", {"3"}), package("AE", {"4"})} << 0xAE021234u << 1;
-    QTest::newRow("other device type only") << FirmwareList{package("ED")} << 0xAE021234u << -1;
-    QTest::newRow("revision in decimal") << FirmwareList{package("AE", {"1"}), package("AE", {"10"})} << 0xAE0A0000u << 1;
-    QTest::newRow("leading zero never matches") << FirmwareList{package("AE", {"01"}), package("AE", {"1"})} << 0xAE010000u << 1;
-    QTest::newRow("type has two digits") << FirmwareList{package("A"), package("0A")} << 0x0A010000u << 1;
-}
+    const QVector<DatabaseManifestEntry> databases = {database("airport", "2025-01-23"), database("airport", "2025-02-20"),
+                                                      database("airport", "2025-02-20"), database("obstacle", "2099-01-01")};
+    QCOMPARE(findLatestDatabaseEntryByType(databases, " Airport "), &databases[1]); // the first of the latest date
+    QCOMPARE(findLatestDatabaseEntryByType(databases, "terrain"), nullptr);
 
-void ManifestFormatTest::firmwareEntryForSerial()
-{
-    QFETCH(FirmwareList, entries);
-    QFETCH(uint, serial);
-    QFETCH(int, expected);
-    QCOMPARE(indexOf(entries, findFirmwareManifestEntry(entries, serial)), expected);
-}
-
-void ManifestFormatTest::latestDatabase_data()
-{
-    QTest::addColumn<DatabaseList>("entries");
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<int>("expected");
-
-    const DatabaseManifestEntry january = database("airport", "2025-01-23");
-    const DatabaseManifestEntry february = database("airport", "2025-02-20");
-    QTest::newRow("later first") << DatabaseList{february, january} << "airport" << 0;
-    QTest::newRow("same date first wins") << DatabaseList{january, january, february, february} << "airport" << 2;
-    QTest::newRow("other types ignored") << DatabaseList{database("obstacle", "2099-01-01"), january} << "airport" << 1;
-    QTest::newRow("type asked for normalised") << DatabaseList{database("terrain"), january} << " Airport " << 1;
-    QTest::newRow("none of the type") << DatabaseList{database("terrain")} << "airport" << -1;
-}
-
-void ManifestFormatTest::latestDatabase()
-{
-    QFETCH(DatabaseList, entries);
-    QFETCH(QString, type);
-    QFETCH(int, expected);
-    QCOMPARE(indexOf(entries, findLatestDatabaseEntryByType(entries, type)), expected);
-}
-
-void ManifestFormatTest::entryByFileName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("path") << "/home/pilot/Downloads/efis.bin" << 0;
-    QTest::newRow("case differs") << "EFIS.bin" << -1;
-    QTest::newRow("backslash path") << "C:\\Firmware\\ed.bin" << 2;
-    QTest::newRow("directory only") << "/home/pilot/" << -1;
-}
-
-void ManifestFormatTest::entryByFileName()
-{
-    QFETCH(QString, name);
-    QFETCH(int, expected);
-
-    FirmwareList entries(4);
-    entries[0].firmware_file = QStringLiteral("builds/efis.bin");
-    entries[1].firmware_file = QStringLiteral("efis.bin");
-    entries[2].firmware_file = QStringLiteral("ed.bin");
-    entries[3].firmware_file = QStringLiteral("builds/");
-    QCOMPARE(indexOf(entries, findManifestEntryByFirmwareFileName(entries, name)), expected);
+    // By the file-name part, compared exactly; a directory names no file.
+    const QVector<FirmwareManifestEntry> files = {package("AE", {}, "builds/efis.bin"), package("ED", {}, "ed.bin"),
+                                                  package("FF", {}, "builds/")};
+    QCOMPARE(findManifestEntryByFirmwareFileName(files, "/home/pilot/efis.bin"), &files[0]);
+    QCOMPARE(findManifestEntryByFirmwareFileName(files, "C:\\Firmware\\ed.bin"), &files[1]);
+    QCOMPARE(findManifestEntryByFirmwareFileName(files, "EFIS.bin"), nullptr);
+    QCOMPARE(findManifestEntryByFirmwareFileName(files, "/home/pilot/"), nullptr);
 }
 
 QTEST_GUILESS_MAIN(ManifestFormatTest)

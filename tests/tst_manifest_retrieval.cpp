@@ -22,18 +22,6 @@ QByteArray manifestNamed(const QString& name)
         .toUtf8();
 }
 
-TestHttpResponse answer(int status, const QByteArray& reason, const QByteArray& body,
-                        ResponseEnding ending = ResponseEnding::Complete, qint64 announced_length = -1)
-{
-    TestHttpResponse response;
-    response.status = status;
-    response.reason = reason;
-    response.body = body;
-    response.ending = ending;
-    response.announced_length = announced_length;
-    return response;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(TestHttpResponse)
@@ -57,30 +45,8 @@ private slots:
     void firmwareListForDevice();
 
 private:
-    // Puts a copy of the manifest named after its source where that source is.
-    void placeSource(const QString& source);
-
     ManifestScratch scratch_;
 };
-
-void ManifestRetrievalTest::placeSource(const QString& source)
-{
-    const QString tail = QStringLiteral("/firmware/downloads_manifest.json");
-    const QHash<QString, QString> paths = {{"disk", cachedManifestFile()},
-                                           {"corrupt disk", cachedManifestFile()},
-                                           {"beside program", scratch_.applicationDir() + tail},
-                                           {"one level up", scratch_.applicationDir() + "/.." + tail},
-                                           {"working dir", QDir::currentPath() + tail}};
-    const QByteArray bytes = source == "corrupt disk" ? "{\"firmware_packages\": [{\"device_ty" : manifestNamed(source);
-    // The server's copy comes by way of a redirect between HTTPS addresses.
-    if (source == "network") {
-        scratch_.server().redirect(kPath, scratch_.server().url("/moved"));
-        scratch_.server().serve("/moved", bytes);
-    } else if (source == "memory")
-        scratch_.memoryCopy() = bytes;
-    else
-        QVERIFY(writeWholeFile(paths.value(source), bytes));
-}
 
 void ManifestRetrievalTest::fixedPlaces()
 {
@@ -88,18 +54,10 @@ void ManifestRetrievalTest::fixedPlaces()
     QCOMPARE(defaultManifestSources().manifest_url, firmwareManifestUrl());
     QCOMPARE(firmwareCacheDirectory(), QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + "/firmware");
     QVERIFY(QFileInfo(firmwareCacheDirectory()).isDir());
-
-    // Packages without an address come from the local manifest's folder; a
-    // directory that carries the manifest's name is no manifest.
-    const QString app = scratch_.applicationDir();
-    QCOMPARE(firmwareBundleDirectory(app), app + "/firmware");
-    QVERIFY(QDir().mkpath(app + "/firmware/downloads_manifest.json"));
-    placeSource("one level up");
-    QCOMPARE(firmwareBundleDirectory(app), QFileInfo(app + "/../firmware/downloads_manifest.json").absolutePath());
 }
 
-// Asked once per run; later lookups take the memory copy, asking for the
-// newest asks the server again.
+// Asked once per run: later lookups take the memory copy, while asking for
+// the newest asks the server again.
 void ManifestRetrievalTest::goodManifestReplacesStoredCopies()
 {
     scratch_.memoryCopy() = manifestNamed("old");
@@ -113,9 +71,7 @@ void ManifestRetrievalTest::goodManifestReplacesStoredCopies()
     QCOMPARE(bytes, manifestNamed("new"));
     QCOMPARE(scratch_.memoryCopy(), bytes);
     QCOMPARE(readWholeFile(cachedManifestFile()), bytes);
-    const TestHttpRequest request = scratch_.server().requests().first();
-    QCOMPARE(request.method, QByteArray("GET"));
-    QCOMPARE(request.header("User-Agent"), QByteArray("Tarvex"));
+    QCOMPARE(scratch_.server().requests().first().header("User-Agent"), QByteArray("Tarvex"));
 
     scratch_.server().serve(kPath, manifestNamed("newer"));
     QVERIFY(loadDownloadsManifestBytes(scratch_.sources(), &bytes, nullptr));
@@ -129,52 +85,53 @@ void ManifestRetrievalTest::goodManifestReplacesStoredCopies()
 // stays whole, and the new one still serves from memory.
 void ManifestRetrievalTest::failedCacheWriteKeepsPreviousCopy()
 {
-    const QByteArray large = manifestNamed(QString(200000, QLatin1Char('x')));
     QVERIFY(writeWholeFile(cachedManifestFile(), manifestNamed("stored")));
-    scratch_.server().serve(kPath, large);
+    scratch_.server().serve(kPath, manifestNamed(QString(200000, QLatin1Char('x'))));
     {
         FileSizeLimit limit(64 * 1024);
-        QVERIFY(limit.isActive());
-        QVERIFY(refreshDownloadsManifestFromNetwork(scratch_.sources(), nullptr, nullptr));
+        QVERIFY(limit.isActive() && refreshDownloadsManifestFromNetwork(scratch_.sources(), nullptr, nullptr));
     }
-    QCOMPARE(scratch_.memoryCopy(), large);
-    QCOMPARE(readWholeFile(cachedManifestFile()), manifestNamed("stored"));
+    QCOMPARE(scratch_.memoryCopy(), manifestNamed(QString(200000, QLatin1Char('x'))));
     QCOMPARE(QDir(firmwareCacheDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList({"downloads_manifest.json"}));
+    QCOMPARE(readWholeFile(cachedManifestFile()), manifestNamed("stored"));
 }
 
 void ManifestRetrievalTest::failedFetchKeepsStoredCopies_data()
 {
-    QTest::addColumn<QString>("server"); // the one that answers; "trusted" is the one fetched from otherwise
+    QTest::addColumn<QString>("server"); // the one that answers; the trusted one is asked unless named otherwise
     QTest::addColumn<TestHttpResponse>("response");
     QTest::addColumn<QString>("message"); // %1 stands for the address fetched
 
+    const auto answer = [](int status, const QByteArray& reason, const QByteArray& body,
+                           ResponseEnding ending = ResponseEnding::Complete, qint64 announced_length = -1) {
+        return TestHttpResponse{status, reason, body, {}, ending, announced_length};
+    };
+    const TestHttpResponse good = answer(200, "OK", manifestNamed("unseen"));
     const QString net = QStringLiteral("Network error fetching %1: ");
-    const QByteArray good = manifestNamed("unseen");
     const QString too_large = QStringLiteral("Download too large: %1 (more than 4194304 bytes)");
-    const ResponseEnding stall = ResponseEnding::StallAfterHeaders;
-    QTest::newRow("not found") << "trusted" << answer(404, "Not Found", good)
+    QTest::newRow("not found") << "trusted" << answer(404, "Not Found", good.body)
                                << net + "Error transferring %1 - server replied: Not Found";
-    QTest::newRow("partial content") << "trusted" << answer(206, "Partial Content", good) << net + "HTTP status 206";
+    QTest::newRow("partial content") << "trusted" << answer(206, "Partial Content", good.body) << net + "HTTP status 206";
     QTest::newRow("empty body") << "trusted" << answer(200, "OK", "") << "Downloaded file is empty: %1";
     QTest::newRow("login page") << "trusted" << answer(200, "OK", "<html>Sign in to the hotel network</html>")
                                 << "Invalid manifest JSON: illegal value";
-    QTest::newRow("stall after headers") << "trusted" << answer(200, "OK", good, stall) << "Timed out fetching %1";
-    QTest::newRow("closed mid-body") << "trusted" << answer(200, "OK", good, ResponseEnding::CloseMidBody)
+    QTest::newRow("stall after headers") << "trusted" << answer(200, "OK", good.body, ResponseEnding::StallAfterHeaders)
+                                         << "Timed out fetching %1";
+    QTest::newRow("closed mid-body") << "trusted" << answer(200, "OK", good.body, ResponseEnding::CloseMidBody)
                                      << net + "Connection closed";
-    QTest::newRow("announced too large") << "trusted" << answer(200, "OK", good, stall, 4 * 1024 * 1024 + 1) << too_large;
+    QTest::newRow("announced too large")
+        << "trusted" << answer(200, "OK", good.body, ResponseEnding::StallAfterHeaders, 4 * 1024 * 1024 + 1) << too_large;
     QTest::newRow("too large, no length announced")
-        << "trusted" << answer(200, "OK", manifestNamed(QString(4 * 1024 * 1024, 'x')), ResponseEnding::CloseUnannounced)
-        << too_large;
-    QTest::newRow("redirect to plain http") << "redirect to plain" << answer(200, "OK", good) << net + "Insecure redirect";
-    QTest::newRow("untrusted certificate") << "untrusted" << answer(200, "OK", good)
-                                           << net + "SSL handshake failed: The certificate is self-signed, and untrusted";
-    QTest::newRow("plain http address") << "plain" << answer(200, "OK", good)
-                                        << "Refusing to fetch %1: not an HTTPS address";
-    QTest::newRow("nobody listening") << "closed port" << answer(200, "OK", good) << net + "Connection refused";
+        << "trusted" << answer(200, "OK", manifestNamed(QString(4 << 20, 'x')), ResponseEnding::CloseUnannounced) << too_large;
+    QTest::newRow("redirect to plain http") << "redirect to plain" << good << net + "Insecure redirect";
+    QTest::newRow("untrusted certificate")
+        << "untrusted" << good << net + "SSL handshake failed: The certificate is self-signed, and untrusted";
+    QTest::newRow("plain http address") << "plain" << good << "Refusing to fetch %1: not an HTTPS address";
+    QTest::newRow("nobody listening") << "closed port" << good << net + "Connection refused";
 }
 
-// Whatever goes wrong, the fetch changes no stored copy and the cached one serves.
+// Whatever goes wrong, no stored copy changes and the cached one serves.
 void ManifestRetrievalTest::failedFetchKeepsStoredCopies()
 {
     QFETCH(QString, server);
@@ -200,19 +157,22 @@ void ManifestRetrievalTest::failedFetchKeepsStoredCopies()
     QCOMPARE(scratch_.plainServer().requests().size() + scratch_.untrustedServer().requests().size(), 0);
 }
 
+// Local manifests are named by their folder in the scratch tree: the
+// program is in install/bin, the working directory is work.
 void ManifestRetrievalTest::sourcesInOrder_data()
 {
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QString>("expected");
 
-    const QStringList locals = {"beside program", "one level up", "working dir"};
+    const QStringList locals = {"install/bin/firmware", "install/firmware", "work/firmware"};
     QTest::newRow("network first") << QStringList{"network", "memory", "disk"} + locals << "network";
     QTest::newRow("memory next") << QStringList{"memory", "disk"} + locals << "memory";
     QTest::newRow("disk cache next") << QStringList{"disk"} + locals << "disk";
-    QTest::newRow("beside the program") << locals << "beside program";
-    QTest::newRow("one level up") << locals.mid(1) << "one level up";
-    QTest::newRow("working directory") << locals.mid(2) << "working dir";
-    QTest::newRow("corrupt cache passed over") << QStringList{"corrupt disk", "working dir"} << "working dir";
+    QTest::newRow("beside the program") << locals << "install/bin/firmware";
+    QTest::newRow("one level up") << locals.mid(1) << "install/firmware";
+    QTest::newRow("working directory") << locals.mid(2) << "work/firmware";
+    QTest::newRow("corrupt cache, a directory passed over")
+        << QStringList{"corrupt disk", "install/bin/firmware/downloads_manifest.json", "work/firmware"} << "work/firmware";
 }
 
 void ManifestRetrievalTest::sourcesInOrder()
@@ -220,8 +180,18 @@ void ManifestRetrievalTest::sourcesInOrder()
     QFETCH(QStringList, present);
     QFETCH(QString, expected);
 
-    for (const QString& source : present)
-        placeSource(source);
+    for (const QString& source : present) {
+        const QString path = source.endsWith("disk") ? cachedManifestFile() : scratch_.scratchPath(source + "/downloads_manifest.json");
+        if (source == "network") { // by way of a redirect between HTTPS addresses
+            scratch_.server().redirect(kPath, scratch_.server().url("/moved"));
+            scratch_.server().serve("/moved", manifestNamed(source));
+        } else if (source == "memory") {
+            scratch_.memoryCopy() = manifestNamed(source);
+        } else {
+            QVERIFY(source.endsWith(".json") ? QDir().mkpath(path)
+                                             : writeWholeFile(path, source == "corrupt disk" ? "{\"firm" : manifestNamed(source)));
+        }
+    }
     const QByteArray disk_before = readWholeFile(cachedManifestFile());
     if (expected != "network")
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Online downloads manifest unavailable: Network error"));
@@ -233,7 +203,7 @@ void ManifestRetrievalTest::sourcesInOrder()
     QCOMPARE(readWholeFile(cachedManifestFile()), expected == "network" ? bytes : disk_before);
 }
 
-// With nothing stored the server's failure is the reason, logged once per
+// With nothing stored the server's failure is the reason, logged for each
 // lookup; the server is not asked again in the run.
 void ManifestRetrievalTest::firmwareListForDevice()
 {
@@ -246,9 +216,9 @@ void ManifestRetrievalTest::firmwareListForDevice()
     QVERIFY(!loadFirmwareManifestForDevice(scratch_.sources(), &error, &entries));
     QCOMPARE(error, message);
 
-    placeSource("beside program");
+    QVERIFY(writeWholeFile(scratch_.scratchPath("work/firmware/downloads_manifest.json"), manifestNamed("local")));
     QVERIFY(loadFirmwareManifestForDevice(scratch_.sources(), &error, &entries));
-    QCOMPARE(entries.value(0).display_name, QStringLiteral("beside program"));
+    QCOMPARE(entries.value(0).display_name, QStringLiteral("local"));
     QCOMPARE(scratch_.server().requestCount(kPath), 1);
 
     // A stored manifest that lists only databases serves, but has no firmware list.
