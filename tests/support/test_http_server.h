@@ -24,8 +24,8 @@ enum class ResponseEnding {
 struct TestHttpResponse {
     int status = 200;
     QByteArray reason = "OK";
-    QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> extra_headers;
+    QByteArray body = {};
+    QList<QPair<QByteArray, QByteArray>> extra_headers = {};
     ResponseEnding ending = ResponseEnding::Complete;
     qint64 announced_length = -1; // the Content-Length sent; -1: the body's own
 };
@@ -47,24 +47,25 @@ class TestHttpServer : public QObject
 {
     Q_OBJECT
 public:
-    // Plain HTTP.
-    TestHttpServer();
-    // HTTPS with the PEM certificate and key at these paths.
-    TestHttpServer(const QString& certificate_path, const QString& key_path);
+    // Plain HTTP without a certificate; HTTPS with the PEM certificate and key at these paths.
+    TestHttpServer(const QString& certificate_path = QString(), const QString& key_path = QString());
     ~TestHttpServer() override;
 
     bool listen();
     // "https://127.0.0.1:<port><path>" (or http for a plain server).
     QString url(const QString& path) const;
 
-    void setResponse(const QString& path, const TestHttpResponse& response);
-    void serve(const QString& path, const QByteArray& body);
-    void answerStatus(const QString& path, int status, const QByteArray& reason);
-    void redirect(const QString& path, const QString& location);
+    void setResponse(const QString& path, const TestHttpResponse& response) { responses_.insert(path, response); }
+    void serve(const QString& path, const QByteArray& body) { setResponse(path, {200, "OK", body}); }
+    void answerStatus(const QString& path, int status, const QByteArray& reason) { setResponse(path, {status, reason, reason}); }
+    void redirect(const QString& path, const QString& location)
+    {
+        setResponse(path, {302, "Found", {}, {{"Location", location.toUtf8()}}});
+    }
     // Forgets every answer and every recorded request.
     void clear();
 
-    QList<TestHttpRequest> requests() const;
+    QList<TestHttpRequest> requests() const { return requests_; }
     int requestCount(const QString& path) const;
 
 private:
@@ -73,7 +74,6 @@ private:
     void answer(QTcpSocket* socket, const TestHttpRequest& request);
 
     std::unique_ptr<QTcpServer> server_;
-    bool encrypted_;
     QHash<QString, TestHttpResponse> responses_;
     QHash<QTcpSocket*, QByteArray> pending_input_;
     QList<TestHttpRequest> requests_;
