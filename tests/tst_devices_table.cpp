@@ -1,33 +1,44 @@
-// The window's start-up against the simulated unit: the one connection
-// attempt, the status bar, and the devices table's cells.
+// The window's start-up against the simulated unit: the devices table with
+// and without a downloads manifest, the link it found (USB or CAN FD), and
+// the Help menu.
 
 #include <QtTest>
 
-#include <QHeaderView>
-#include <QStatusBar>
+#include <hidapi.h>
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 
-#include <memory>
-
-#include "comms/comms.h"
-#include "mainwindow.h"
+#include "can_standin.h"
+#include "efis_version.h"
+#include "manifest_scratch.h"
 #include "output_capture.h"
-#include "scratch_home.h"
-#include "simulated_unit.h"
+#include "update_tab.h"
+
+using harness::child;
+using harness::statusText;
 
 namespace {
 
-const int kConnectBoundMs = 15000;
+const char kManifest[] = R"json({"firmware_packages": [
+    {"device_type": "AE", "display_name": "Halcyra EFIS (demonstration)", "firmware_version": "1.4.0",
+     "firmware_file": "halcyra-1.4.0.bin"},
+    {"device_type": "ED", "display_name": "", "firmware_version": "2.0.0", "firmware_file": "mirrow-2.0.0.bin"}]})json";
 
-QTableWidget* devices_table(MainWindow& window)
+// Takes the place of the desktop's file manager.
+class FolderOpener : public QObject
 {
-    return window.findChild<QTableWidget*>("table_devices");
-}
+    Q_OBJECT
 
-QString status_text(MainWindow& window)
-{
-    return window.statusBar()->currentMessage();
-}
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+
+public:
+    QList<QUrl> opened;
+};
 
 } // namespace
 
@@ -36,123 +47,160 @@ class TestDevicesTable : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { QVERIFY(scratch.start(QStringLiteral(EFIS_TEST_DATA_DIR "/tls"))); }
     void init();
+    void cleanup();
 
-    void startsWithEmptyTableAndInitializing();
-    void listsConnectedUnit_data();
-    void listsConnectedUnit();
-    void cellsAreCentredAndReadOnly();
-    void noUnitLeavesTableEmpty();
-    void silentUnitLeavesTableEmpty();
+    void startsBeforeTheNetworkAnswers();
+    void listsTheUnit_data();
+    void listsTheUnit();
+    void silentUnitIsNotListed();
+    void configuresTheUnitOverCanFd();
+    void helpMenu();
 
 private:
-    std::unique_ptr<ScratchHome> home;
-};
+    std::unique_ptr<MainWindow> loadedWindow();
 
-void TestDevicesTable::initTestCase()
-{
-    // No manifest anywhere: an empty home, and the server out of reach.
-    home.reset(new ScratchHome());
-    QVERIFY(home->isValid());
-}
+    ManifestScratch scratch;
+};
 
 void TestDevicesTable::init()
 {
     sim::unit().reset();
+    sim::can_node().reset();
+    QVERIFY(scratch.reset());
     device_serial = 0xFFFFFFFF;
     fw.version = 0;
 }
 
-void TestDevicesTable::startsWithEmptyTableAndInitializing()
+void TestDevicesTable::cleanup()
+{
+    qunsetenv("EFIS_SIM_LINK");
+    sim::can_node().reset();
+    scratch.leave();
+}
+
+std::unique_ptr<MainWindow> TestDevicesTable::loadedWindow()
+{
+    auto window = std::make_unique<MainWindow>(scratch.sources());
+    window->show();
+    if (!harness::waitForLoaded(*window))
+        qWarning("the window never loaded the settings: %s", qPrintable(statusText(*window)));
+    return window;
+}
+
+// The window is up before the manifest is asked for; the unit's row is
+// read-only, its name on the left and the rest centred.
+void TestDevicesTable::startsBeforeTheNetworkAnswers()
 {
     OutputCapture err(stderr);
-    const QRegularExpression prefetchLine("^Debug: Downloads manifest prefetch at launch failed: .+ \\(.*mainwindow.cpp:");
-    MainWindow window;
-    // The window is built without waiting for the network.
-    QVERIFY2(err.lines().filter(prefetchLine).isEmpty(), qPrintable(err.text()));
-    QCOMPARE(devices_table(window)->rowCount(), 0);
-    QCOMPARE(status_text(window), QString("Initializing..."));
+    const QRegularExpression prefetchFailed("^Debug: Downloads manifest prefetch at launch failed: .+ \\(.*mainwindow.cpp:");
+    MainWindow window(scratch.sources());
+    QVERIFY2(err.lines().filter(prefetchFailed).isEmpty(), qPrintable(err.text()));
+    auto* table = child<QTableWidget>(window, "table_devices");
+    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(statusText(window), QString("Initializing..."));
     QCOMPARE(window.windowTitle(), QString("Corvane EFIS Config"));
-    // The connection shows "Connected via USB HID" and goes straight on to read the settings.
-    QTRY_COMPARE_WITH_TIMEOUT(status_text(window), QString("Configuration successfully loaded from device"),
-                              kConnectBoundMs);
-    QVERIFY2(err.lines().filter(prefetchLine).size() == 1, qPrintable(err.text()));
-}
-
-void TestDevicesTable::listsConnectedUnit_data()
-{
-    QTest::addColumn<uint32_t>("serial");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("serialText");
-    QTest::newRow("Halcyra") << 0xAE020457u << "Halcyra" << "0xAE020457";
-    QTest::newRow("Mirrow") << 0xED00BEEFu << "Mirrow" << "0xED00BEEF";
-    QTest::newRow("Sondrel") << 0xFF000001u << "Sondrel" << "0xFF000001";
-    QTest::newRow("unknown 0x42") << 0x42123456u << "Unknown (0x42)" << "0x42123456";
-    QTest::newRow("unknown 0x1c") << 0x1C000000u << "Unknown (0x1c)" << "0x1C000000";
-    QTest::newRow("leading zeros") << 0x0000ABCDu << "Unknown (0x00)" << "0x0000ABCD";
-}
-
-void TestDevicesTable::listsConnectedUnit()
-{
-    QFETCH(uint32_t, serial);
-    QFETCH(QString, name);
-    QFETCH(QString, serialText);
-    sim::unit().setSerial(serial);
-    sim::unit().setFirmware(2, 10, 3, 5);
-
-    MainWindow window;
-    window.show();
-    QTableWidget* table = devices_table(window);
-    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kConnectBoundMs);
-    QCOMPARE(table->item(0, 0)->text(), name);
-    QCOMPARE(table->item(0, 1)->text(), serialText);
-    QCOMPARE(table->item(0, 2)->text(), QString("2.10.3"));
-    QCOMPARE(table->item(0, 3)->text(), QString("Unknown"));
+    QVERIFY(harness::waitForLoaded(window));
+    QCOMPARE(err.lines().filter(prefetchFailed).size(), 1);
     QCOMPARE(table->horizontalHeaderItem(2)->text(), QString("FIrmware Version"));
-}
-
-void TestDevicesTable::cellsAreCentredAndReadOnly()
-{
-    MainWindow window;
-    QTableWidget* table = devices_table(window);
-    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kConnectBoundMs);
-    QCOMPARE(table->columnCount(), 4);
     for (int column = 0; column < 4; column++) {
-        const QTableWidgetItem* item = table->item(0, column);
-        QVERIFY(!(item->flags() & Qt::ItemIsEditable));
-        const int expected = column == 0 ? 0 : int(Qt::AlignCenter);
-        QCOMPARE(item->textAlignment(), expected);
+        QVERIFY(!(table->item(0, column)->flags() & Qt::ItemIsEditable));
+        QCOMPARE(table->item(0, column)->textAlignment(), column == 0 ? 0 : int(Qt::AlignCenter));
     }
-    QCOMPARE(table->selectionMode(), QAbstractItemView::NoSelection);
-    QVERIFY(table->horizontalHeader()->stretchLastSection());
-    QVERIFY(!table->horizontalHeader()->sectionsClickable());
 }
 
-void TestDevicesTable::noUnitLeavesTableEmpty()
+void TestDevicesTable::listsTheUnit_data()
 {
-    sim::unit().setPresent(false);
-    MainWindow window;
-    QTRY_COMPARE_WITH_TIMEOUT(status_text(window),
-                              QString("Failed to connect to EFIS via USB or CAN FD - please check connections"),
-                              kConnectBoundMs);
-    QCOMPARE(devices_table(window)->rowCount(), 0);
-    QVERIFY(window.isEnabled()); // the program keeps running
+    QTest::addColumn<bool>("manifest");
+    QTest::addColumn<uint32_t>("serial");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("update");
+    const QString halcyra = "Halcyra EFIS (demonstration)";
+    QTest::newRow("older than listed") << true << 0xAE020457u << 3 << halcyra << "Yes";
+    QTest::newRow("as listed") << true << 0xAE020457u << 4 << halcyra << "No";
+    QTest::newRow("newer than listed") << true << 0xAE020457u << 5 << halcyra << "No";
+    QTest::newRow("listed without a name") << true << 0xED000001u << 0 << "ED" << "Yes";
+    QTest::newRow("not listed") << true << 0x0C00ABCDu << 0 << "Unknown (0x0c)" << "Unknown";
+    QTest::newRow("no manifest, Halcyra") << false << 0xAE020457u << 3 << "Halcyra" << "Unknown";
+    QTest::newRow("no manifest, Mirrow") << false << 0xED00BEEFu << 3 << "Mirrow" << "Unknown";
+    QTest::newRow("no manifest, Sondrel") << false << 0xFF000001u << 3 << "Sondrel" << "Unknown";
 }
 
-void TestDevicesTable::silentUnitLeavesTableEmpty()
+void TestDevicesTable::listsTheUnit()
+{
+    QFETCH(bool, manifest);
+    QFETCH(uint32_t, serial);
+    QFETCH(int, minor);
+    QFETCH(QString, name);
+    QFETCH(QString, update);
+    if (manifest)
+        scratch.server().serve(QLatin1String(kTestManifestPath), kManifest);
+    sim::unit().setSerial(serial);
+    sim::unit().setFirmware(1, uint8_t(minor), 0);
+    // An offered update is declined, and the load follows.
+    harness::ModalAnswers decline([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::No); });
+    auto window = loadedWindow();
+    QCOMPARE(decline.titles.size(), int(update == "Yes"));
+    auto* table = child<QTableWidget>(*window, "table_devices");
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 0)->text(), name);
+    QVERIFY(table->columnWidth(0) > table->fontMetrics().horizontalAdvance(name));
+    QCOMPARE(table->item(0, 1)->text(), "0x" + QString::number(serial, 16).toUpper().rightJustified(8, '0'));
+    QCOMPARE(table->item(0, 2)->text(), QString("1.%1.0").arg(minor));
+    QCOMPARE(table->item(0, 3)->text(), update);
+}
+
+void TestDevicesTable::silentUnitIsNotListed()
 {
     sim::FaultRule silent;
     silent.request_id = CANMSG_WHOAMI_REQUEST;
-    silent.kind = sim::FAULT_NO_REPLY;
     silent.times = -1;
     sim::unit().addFault(silent);
-    MainWindow window;
-    QTRY_COMPARE_WITH_TIMEOUT(status_text(window),
-                              QString("Failed to connect to EFIS via USB or CAN FD - please check connections"),
-                              kConnectBoundMs);
-    QCOMPARE(devices_table(window)->rowCount(), 0);
+    MainWindow window(scratch.sources());
+    QVERIFY(harness::waitForStatus(window, "Failed to connect to EFIS via USB or CAN FD - please check connections"));
+    QCOMPARE(child<QTableWidget>(window, "table_devices")->rowCount(), 0);
     QCOMPARE(device_serial, 0xFFFFFFFFu);
+}
+
+// With the unit only on CAN FD the window connects there, says so, and its
+// settings go over that link.
+void TestDevicesTable::configuresTheUnitOverCanFd()
+{
+    sim::unit().setPresent(false);
+    qputenv("EFIS_SIM_LINK", "canfd");
+    QStringList statuses;
+    auto window = std::make_unique<MainWindow>(scratch.sources());
+    connect(window->statusBar(), &QStatusBar::messageChanged, [&](const QString& text) { statuses.append(text); });
+    QVERIFY(harness::waitForLoaded(*window));
+    QVERIFY(statuses.contains("Connected via CAN FD"));
+    QCOMPARE(child<QTableWidget>(*window, "table_devices")->item(0, 1)->text(), QString("0xAE020457"));
+    child<QSpinBox>(*window, "spinBox_vne")->setValue(201);
+    child<QPushButton>(*window, "pushButton_update")->click();
+    QCOMPARE(sim::unit().settingsValue(VNE_INDEX), 201u);
+    QCOMPARE(int(sim::unit().receivedFrames().back().iface), int(CAN_FD));
+}
+
+// About names the version, the manifest address and the libraries; Open Log
+// Folder hands the support log's folder, made if missing, to the desktop.
+void TestDevicesTable::helpMenu()
+{
+    auto window = loadedWindow();
+    harness::ModalAnswers about([](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
+    child<QAction>(*window, "actionAbout")->trigger();
+    QCOMPARE(about.titles, QStringList{"About Corvane EFIS Config"});
+    QCOMPARE(about.texts.value(0), QString("Corvane EFIS Config " EFIS_VERSION "\nDownloads manifest: %1\nQt %2\nhidapi %3")
+                                       .arg(firmwareManifestUrl(), qVersion(), HID_API_VERSION_STR " (simulated)"));
+
+    const QString folder = QDir::homePath() + "/.local/state/" + QCoreApplication::applicationName();
+    QVERIFY(QDir(folder).removeRecursively());
+    FolderOpener opener;
+    QDesktopServices::setUrlHandler("file", &opener, "open");
+    child<QAction>(*window, "actionOpenLogFolder")->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile(folder)});
+    QVERIFY(QFileInfo(folder).isDir());
 }
 
 QTEST_MAIN(TestDevicesTable)

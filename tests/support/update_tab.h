@@ -25,7 +25,6 @@
 namespace updates {
 
 const uint32_t kBank1Address = 0x03400000;
-const uint32_t kBank2Address = 0x03800000;
 
 // A firmware image: the 64-byte header, then `payload_size` bytes that
 // differ from their neighbours.
@@ -74,7 +73,7 @@ inline void chooseFileOrConfirm(QWidget* modal, const QString& path)
         clickBoxButton(modal, QMessageBox::Ok);
 }
 
-// Every status text and bar value the window shows while it lives, in order.
+// Every status text, bar value and bar text the window shows while it lives, in order.
 class ShownProgress
 {
 public:
@@ -84,12 +83,16 @@ public:
             if (!text.isEmpty())
                 statuses.append(text);
         });
-        QObject::connect(harness::child<QProgressBar>(window, bar_name), &QProgressBar::valueChanged, &context_,
-                         [this](int value) { bars.append(value); });
+        auto* bar = harness::child<QProgressBar>(window, bar_name);
+        QObject::connect(bar, &QProgressBar::valueChanged, &context_, [this, bar](int value) {
+            bars.append(value);
+            barTexts.append(bar->text());
+        });
     }
 
     QStringList statuses;
     QList<int> bars;
+    QStringList barTexts; // the bar's own text at each value
 
 private:
     QObject context_; // ends the connections with this recorder
