@@ -3,13 +3,10 @@
 // What the flash suites share: a link to the simulated unit, the frames the
 // host sent, the unit's flash read back, and progress reports as text.
 
-#include <QByteArray>
-#include <QString>
 #include <QStringList>
-#include <QVector>
 
 #include <atomic>
-#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "comms/comms.h"
@@ -61,17 +58,14 @@ inline QVector<QByteArray> sentFrames(uint32_t can_id = 0)
 // The identifiers of the received frames in order, repeats folded: "730 430*3 440 420*5".
 inline QString requestSequence()
 {
-    QStringList runs;
-    int count = 0;
     const std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
-    for (size_t i = 0; i < frames.size(); i++) {
-        count++;
-        if (i + 1 < frames.size() && frames[i + 1].can_ID == frames[i].can_ID)
-            continue;
-        runs.append(QString::number(frames[i].can_ID, 16) + (count > 1 ? QStringLiteral("*%1").arg(count) : ""));
-        count = 0;
+    QStringList runs;
+    for (size_t at = 0, run = 1; at < frames.size(); at += run, run = 1) {
+        while (at + run < frames.size() && frames[at + run].can_ID == frames[at].can_ID)
+            run++;
+        runs.append(QString::number(frames[at].can_ID, 16) + (run > 1 ? "*" + QString::number(run) : QString()));
     }
-    return runs.join(QLatin1Char(' '));
+    return runs.join(' ');
 }
 
 inline QByteArray flashBytes(uint32_t address, int length)
@@ -80,9 +74,12 @@ inline QByteArray flashBytes(uint32_t address, int length)
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
-inline void preloadFlash(uint32_t address, const QByteArray& bytes)
+// A step that makes the unit answer `reply` of the request that comes after
+// `after` matching ones wrongly.
+inline std::function<void()> unitFault(uint32_t request_id, int after, sim::FaultKind kind, int reply = -1,
+                                       int param = 0)
 {
-    sim::unit().flash().preload(address, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    return [=] { sim::unit().addFault({request_id, after, 1, kind, param, reply}); };
 }
 
 // Progress reports as "erase 1/3" and "write 64/200", so a mismatch reads
