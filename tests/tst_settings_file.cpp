@@ -1,11 +1,8 @@
 // The settings file: an edge record survives export and import word for
 // word, every kind of bad file is refused with its problem named and nothing
-// changed, and backups are kept
-// to the newest twenty per unit.
+// changed, and backups are kept to the newest twenty per unit.
 
 #include <QtTest>
-
-#include <utility>
 
 #include "EFIS_shared/get_set.h"
 #include "settings_file.h"

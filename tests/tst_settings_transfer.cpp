@@ -103,9 +103,7 @@ private slots:
         // White, all ones, is a value like any other and loads as itself.
         sim::unit().setSettingsValue(AIRPLANE_COLOR_INDEX, 0xFFFFFFFF);
         setup(iface);
-        Settings_t record;
-        memset(&record, 0xA5, sizeof record);
-        const Settings_t before = record;
+        Settings_t record = sim::factory_settings();
 
         settings_load_result_t result;
         printedLines([&] { result = settings_load(comms.get(), &record); });
@@ -113,7 +111,8 @@ private slots:
         QCOMPARE(int(result.status), status);
         QCOMPARE(int(result.failed_index), failedIndex);
         const Settings_t unit = sim::unit().settings();
-        QVERIFY(memcmp(&record, status == SETTINGS_LOAD_OK ? &unit : &before, sizeof record) == 0);
+        const Settings_t expected = status == SETTINGS_LOAD_OK ? unit : sim::factory_settings();
+        QVERIFY(memcmp(&record, &expected, sizeof record) == 0);
         if (status == SETTINGS_LOAD_OK) {
             QCOMPARE(result.unit_checksum, unit.crc32);
             QCOMPARE(requestSequence(), QStringLiteral("370*40"));
@@ -158,8 +157,7 @@ private slots:
         QCOMPARE(int(result.status), status);
         QCOMPARE(requestSequence(), requests);
         QCOMPARE(int(result.failed_index), status == SETTINGS_STORE_READ_BACK_FAILED ? 10 : 0);
-        const std::vector<uint8_t> differs{VNE_INDEX};
-        QCOMPARE(result.differs, status == SETTINGS_STORE_DIFFERS ? differs : std::vector<uint8_t>{});
+        QCOMPARE(result.differs, std::vector<uint8_t>(status == SETTINGS_STORE_DIFFERS ? 1 : 0, VNE_INDEX));
         if (status == SETTINGS_STORE_OK || status == SETTINGS_STORE_DIFFERS)
             QCOMPARE(result.read_back.vspeeds.Vne, sim::unit().settings().vspeeds.Vne);
         // The checksum sent is the one the unit computes over what it holds.
