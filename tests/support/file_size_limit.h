@@ -23,9 +23,6 @@ public:
             setrlimit(RLIMIT_FSIZE, &saved_limit_);
         signal(SIGXFSZ, saved_handler_);
     }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
     bool isActive() const { return active_; }
 
 private:

@@ -1,6 +1,5 @@
 #include "manifest_scratch.h"
 
-#include <QFile>
 #include <QTcpSocket>
 
 const char kTestManifestPath[] = "/firmware/downloads_manifest.json";
@@ -43,17 +42,6 @@ int ManifestScratch::silentConnections()
     return int(silent_connections_.size());
 }
 
-QString ManifestScratch::silentUrl() const
-{
-    return QStringLiteral("https://127.0.0.1:%1%2").arg(silent_server_->serverPort()).arg(QLatin1String(kTestManifestPath));
-}
-
-int fetchTimeoutFor(const QString& behaviour)
-{
-    return behaviour == QLatin1String("stall after headers") ? ManifestScratch::kStallTimeoutMs
-                                                             : ManifestScratch::kGenerousTimeoutMs;
-}
-
 bool writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -65,9 +53,4 @@ QByteArray readWholeFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QString cachedManifestFile()
-{
-    return firmwareCacheDirectory() + QStringLiteral("/downloads_manifest.json");
 }

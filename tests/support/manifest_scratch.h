@@ -10,6 +10,8 @@
 #include "scratch_home.h"
 #include "test_http_server.h"
 
+extern const char kTestManifestPath[];
+
 // Everything a manifest or package test needs around the module: a scratch
 // home (so the per-user cache is scratch space), trust in the test authority,
 // an HTTPS server with a trusted certificate, one with an untrusted
@@ -44,7 +46,10 @@ public:
     TestHttpServer& plainServer() { return *servers_[2]; }
     QByteArray& memoryCopy() { return memory_copy_; }
     // An address on 127.0.0.1 where a connection is accepted and never answered.
-    QString silentUrl() const;
+    QString silentUrl() const
+    {
+        return QStringLiteral("https://127.0.0.1:%1%2").arg(silent_server_->serverPort()).arg(QLatin1String(kTestManifestPath));
+    }
     // Connections made to that address so far.
     int silentConnections();
     QString applicationDir() const { return application_dir_; }
@@ -65,16 +70,20 @@ private:
     ManifestNetworkRecord network_record_;
 };
 
-extern const char kTestManifestPath[];
-
 // The time-out for a fetch in a row named `behaviour`: the short one for a
 // server that stalls after its headers, the generous one for every other,
 // so a busy machine never turns an answer into a time-out.
-int fetchTimeoutFor(const QString& behaviour);
+inline int fetchTimeoutFor(const QString& behaviour)
+{
+    return behaviour == QLatin1String("stall after headers") ? ManifestScratch::kStallTimeoutMs : ManifestScratch::kGenerousTimeoutMs;
+}
 
 // Writes the whole file, making its directory first.
 bool writeWholeFile(const QString& path, const QByteArray& bytes);
 // The whole file, or "<missing>" when it cannot be read.
 QByteArray readWholeFile(const QString& path);
 // The cached manifest inside the per-user cache.
-QString cachedManifestFile();
+inline QString cachedManifestFile()
+{
+    return firmwareCacheDirectory() + QStringLiteral("/downloads_manifest.json");
+}
