@@ -18,8 +18,6 @@
 namespace {
 
 const int kStartBoundMs = 30000;
-const QRegularExpression kStampedLine(
-    QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) (.*)$"));
 
 QByteArray contents(const QString& path)
 {
@@ -36,9 +34,10 @@ QStringList lines(const QByteArray& bytes)
 // so it shows up as a difference.
 QStringList logBodies(const QString& path)
 {
+    static const QRegularExpression stamped("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) (.*)$");
     QStringList bodies;
     for (const QString& line : lines(contents(path))) {
-        const QRegularExpressionMatch match = kStampedLine.match(line);
+        const QRegularExpressionMatch match = stamped.match(line);
         bodies.append(match.hasMatch() ? match.captured(2) : "unstamped: " + line);
     }
     return bodies;
@@ -54,33 +53,6 @@ void append(const QByteArray& line)
     appendToSupportLog(line.constData(), size_t(line.size()));
 }
 
-// A program as a user starts it: offscreen, in a scratch home that holds its
-// cache and its support log. Killed when it goes out of scope.
-struct RunningProgram {
-    QTemporaryDir home;
-    QProcess process;
-    QByteArray out, err;
-
-    RunningProgram(const QString& path, const QString& state_home)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("HOME", home.path());
-        env.insert("XDG_CACHE_HOME", home.path() + "/cache");
-        env.insert("XDG_STATE_HOME", state_home.isEmpty() ? home.path() + "/state" : state_home);
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(home.path());
-        process.start(path, QStringList());
-    }
-    ~RunningProgram()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    QStringList outLines() { return lines(out += process.readAllStandardOutput()); }
-    QStringList errLines() { return lines(err += process.readAllStandardError()); }
-};
-
 } // namespace
 
 class TestSupportLog : public QObject
@@ -88,129 +60,132 @@ class TestSupportLog : public QObject
     Q_OBJECT
 
 private slots:
-    void programsReportAndKeepRunning_data();
-    void programsReportAndKeepRunning();
-    void linesFromEveryThreadReachBothPlaces();
-    void rotatesAtOneMebibyteKeepingFive();
-};
+    void programsReportAndKeepRunning_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("logWritable");
+        QTest::addColumn<QStringList>("printed"); // what standard output shows, in a row
+        QTest::addColumn<QString>("debug");       // a debug line standard error shows after them
 
-void TestSupportLog::programsReportAndKeepRunning_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<bool>("logWritable");
-    QTest::addColumn<QStringList>("printed"); // what standard output shows, in a row
-    QTest::addColumn<QString>("debug");       // a debug line standard error shows after them
-
-    const QStringList no_unit{"Attempting to connect to USB HID device 0x16D0:0x14C7", "Failed to connect to USB HID",
-                              "USB HID unavailable, attempting CAN FD interface: can0", "Failed to connect to CAN FD",
-                              "Failed to connect via USB HID or CAN FD"};
-    const QString failure = "Failed to establish connection via USB HID or CAN FD";
-    QTest::newRow("product, no unit") << EFIS_CONFIG_PATH << true << no_unit << failure;
-    QTest::newRow("product, log folder under a plain file") << EFIS_CONFIG_PATH << false << no_unit << failure;
-    QTest::newRow("simulated unit") << EFIS_CONFIG_SIMULATED_PATH << true
-                                    << QStringList{"Successfully connected via USB HID! Serial number: 0xAE020457, "
-                                                   "firmware 1.3.0 (rc 0)"}
-                                    << QString();
-}
-
-void TestSupportLog::programsReportAndKeepRunning()
-{
-    QFETCH(QString, program);
-    QFETCH(bool, logWritable);
-    QFETCH(QStringList, printed);
-    QFETCH(QString, debug);
-    QTemporaryFile plainFile;
-    QVERIFY(plainFile.open());
-    RunningProgram running(program, logWritable ? QString() : plainFile.fileName() + "/state");
-
-    QTRY_VERIFY_WITH_TIMEOUT(running.outLines().contains(printed.last()), kStartBoundMs);
-    const QStringList out = running.outLines();
-    QCOMPARE(out.mid(out.indexOf(printed.first()), printed.size()), printed);
-    if (!debug.isEmpty())
-        QTRY_VERIFY_WITH_TIMEOUT(harness::hasDebugLine(running.errLines(), debug), kStartBoundMs);
-    QVERIFY(!running.process.waitForFinished(500));
-    QCOMPARE(running.process.state(), QProcess::Running);
-    if (!logWritable)
-        return;
-
-    const QString name = QFileInfo(program).fileName();
-    const QString log = running.home.path() + "/state/" + name + "/" + name + ".log";
-    QTRY_VERIFY_WITH_TIMEOUT(logBodies(log).contains(printed.last()), kStartBoundMs);
-    const QStringList bodies = logBodies(log);
-    QCOMPARE(bodies.mid(bodies.indexOf(printed.first()), printed.size()), printed);
-    QVERIFY2(startingWith(bodies, "unstamped: ").isEmpty(), qPrintable(bodies.join('\n')));
-    if (!debug.isEmpty()) {
-        const QString debugLine = startingWith(running.errLines(), "Debug: " + debug).value(0);
-        QVERIFY2(bodies.indexOf(debugLine) > bodies.indexOf(printed.last()), qPrintable(bodies.join('\n')));
+        const QStringList no_unit{"Attempting to connect to USB HID device 0x16D0:0x14C7", "Failed to connect to USB HID",
+                                  "USB HID unavailable, attempting CAN FD interface: can0",
+                                  "Failed to connect to CAN FD", "Failed to connect via USB HID or CAN FD"};
+        const QString failure = "Failed to establish connection via USB HID or CAN FD";
+        QTest::newRow("product, no unit") << EFIS_CONFIG_PATH << true << no_unit << failure;
+        QTest::newRow("product, log folder under a plain file") << EFIS_CONFIG_PATH << false << no_unit << failure;
+        QTest::newRow("simulated unit")
+            << EFIS_CONFIG_SIMULATED_PATH << true
+            << QStringList{"Successfully connected via USB HID! Serial number: 0xAE020457, firmware 1.3.0 (rc 0)"}
+            << QString();
     }
-}
 
-void TestSupportLog::linesFromEveryThreadReachBothPlaces()
-{
-    const int kThreads = 4;
-    const int kLinesEach = 500;
-    QTemporaryDir folder;
-    OutputCapture printed(stdout);
-    QVERIFY(startSupportLog(folder.path()));
-    std::vector<std::thread> printers;
-    for (int thread = 0; thread < kThreads; ++thread) {
-        printers.emplace_back([thread] {
+    // Started offscreen in a scratch home that holds its cache and its log.
+    void programsReportAndKeepRunning()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, logWritable);
+        QFETCH(QStringList, printed);
+        QFETCH(QString, debug);
+        QTemporaryDir home;
+        QTemporaryFile plainFile;
+        QVERIFY(plainFile.open());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("HOME", home.path());
+        env.insert("XDG_CACHE_HOME", home.filePath("cache"));
+        env.insert("XDG_STATE_HOME", logWritable ? home.filePath("state") : plainFile.fileName() + "/state");
+        QProcess running;
+        running.setProcessEnvironment(env);
+        running.setWorkingDirectory(home.path());
+        running.start(program, QStringList());
+        const auto stop = qScopeGuard([&] { running.kill(); running.waitForFinished(); });
+        QByteArray out, err;
+        const auto outLines = [&] { return lines(out += running.readAllStandardOutput()); };
+        const auto errLines = [&] { return lines(err += running.readAllStandardError()); };
+
+        QTRY_VERIFY_WITH_TIMEOUT(outLines().contains(printed.last()), kStartBoundMs);
+        QCOMPARE(outLines().mid(outLines().indexOf(printed.first()), printed.size()), printed);
+        QTRY_VERIFY_WITH_TIMEOUT(debug.isEmpty() || harness::hasDebugLine(errLines(), debug), kStartBoundMs);
+        QVERIFY(!running.waitForFinished(500));
+        QCOMPARE(running.state(), QProcess::Running);
+        if (!logWritable)
+            return;
+
+        const QString name = QFileInfo(program).fileName();
+        const QString log = home.filePath("state/" + name + "/" + name + ".log");
+        QTRY_VERIFY_WITH_TIMEOUT(logBodies(log).contains(printed.last()), kStartBoundMs);
+        const QStringList bodies = logBodies(log);
+        QCOMPARE(bodies.mid(bodies.indexOf(printed.first()), printed.size()), printed);
+        QVERIFY2(startingWith(bodies, "unstamped: ").isEmpty(), qPrintable(bodies.join('\n')));
+        const QString debugLine = startingWith(errLines(), "Debug: " + debug).value(0);
+        QVERIFY2(debug.isEmpty() || bodies.indexOf(debugLine) > bodies.indexOf(printed.last()), qPrintable(debugLine));
+    }
+
+    void linesFromEveryThreadReachBothPlaces()
+    {
+        const int kThreads = 4;
+        const int kLinesEach = 500;
+        QTemporaryDir folder;
+        OutputCapture printed(stdout);
+        QVERIFY(startSupportLog(folder.path()));
+        std::vector<std::thread> printers;
+        for (int thread = 0; thread < kThreads; ++thread) {
+            printers.emplace_back([thread] {
+                for (int line = 0; line < kLinesEach; ++line)
+                    printf("send_fw: thread %d line %d\n", thread, line);
+            });
+        }
+        printf("send_fw: before the handler's line\n");
+        append("Debug: from the window (x.cpp:1, f)\n");
+        for (std::thread& printer : printers)
+            printer.join();
+        printf("unfinished line");
+        finishSupportLog();
+
+        const QStringList written = printed.lines();
+        const QStringList bodies = logBodies(supportLogFilePath(folder.path()));
+        QCOMPARE(written.size(), kThreads * kLinesEach + 2);
+        QCOMPARE(bodies.size(), kThreads * kLinesEach + 3);
+        QVERIFY(bodies.indexOf("Debug: from the window (x.cpp:1, f)") > bodies.indexOf("send_fw: before the handler's line"));
+        QCOMPARE(written.last(), QString("unfinished line"));
+        QCOMPARE(bodies.last(), QString("unfinished line"));
+        for (int thread = 0; thread < kThreads; ++thread) {
+            QStringList expected;
             for (int line = 0; line < kLinesEach; ++line)
-                printf("send_fw: thread %d line %d\n", thread, line);
-        });
+                expected.append(QString("send_fw: thread %1 line %2").arg(thread).arg(line));
+            const QString start = QString("send_fw: thread %1 ").arg(thread);
+            QCOMPARE(startingWith(written, start), expected);
+            QCOMPARE(startingWith(bodies, start), expected);
+        }
     }
-    printf("send_fw: before the handler's line\n");
-    const QByteArray handlerLine = "Debug: from the window (x.cpp:1, f)\n";
-    append(handlerLine);
-    for (std::thread& printer : printers)
-        printer.join();
-    printf("unfinished line");
-    finishSupportLog();
 
-    const QStringList written = printed.lines();
-    const QStringList bodies = logBodies(supportLogFilePath(folder.path()));
-    QCOMPARE(written.size(), kThreads * kLinesEach + 2);
-    QCOMPARE(written.last(), QString("unfinished line"));
-    QCOMPARE(bodies.size(), kThreads * kLinesEach + 3);
-    QVERIFY(bodies.indexOf(handlerLine.trimmed()) > bodies.indexOf("send_fw: before the handler's line"));
-    QCOMPARE(bodies.last(), QString("unfinished line"));
-    for (int thread = 0; thread < kThreads; ++thread) {
-        QStringList expected;
-        for (int line = 0; line < kLinesEach; ++line)
-            expected.append(QString("send_fw: thread %1 line %2").arg(thread).arg(line));
-        const QString start = QString("send_fw: thread %1 ").arg(thread);
-        QCOMPARE(startingWith(written, start), expected);
-        QCOMPARE(startingWith(bodies, start), expected);
+    // The log near its limit takes one more line; the next one starts a new
+    // file, every earlier file moves up one and the oldest is dropped.
+    void rotatesAtOneMebibyteKeepingFive()
+    {
+        QTemporaryDir folder;
+        const QString log = supportLogFilePath(folder.path());
+        const auto generation = [&](int n) { return log + "." + QString::number(n); };
+        const auto generationText = [](int n) { return "generation " + QByteArray::number(n) + "\n"; };
+        for (int n = 1; n <= kSupportLogKeptFiles; ++n)
+            QVERIFY(writeWholeFile(generation(n), generationText(n)));
+        const QByteArray nearlyFull(kSupportLogFileBytes - 60, 'x');
+        QVERIFY(writeWholeFile(log, nearlyFull));
+
+        QVERIFY(startSupportLog(folder.path()));
+        append("Debug: still fits\n");
+        append("Debug: past the limit\n");
+        finishSupportLog();
+
+        const QByteArray previous = contents(generation(1));
+        QVERIFY(previous.startsWith(nearlyFull) && previous.endsWith(" Debug: still fits\n"));
+        QVERIFY(previous.size() <= kSupportLogFileBytes);
+        QCOMPARE(logBodies(log), QStringList{"Debug: past the limit"});
+        for (int n = 2; n <= kSupportLogKeptFiles; ++n)
+            QCOMPARE(contents(generation(n)), generationText(n - 1));
+        QVERIFY(!QFile::exists(generation(kSupportLogKeptFiles + 1)));
     }
-}
-
-// The log near its limit takes one more line; the next one starts a new file,
-// every earlier file moves up one and the oldest is dropped.
-void TestSupportLog::rotatesAtOneMebibyteKeepingFive()
-{
-    QTemporaryDir folder;
-    const QString log = supportLogFilePath(folder.path());
-    const auto generation = [&](int n) { return log + "." + QString::number(n); };
-    const auto generationText = [](int n) { return "generation " + QByteArray::number(n) + "\n"; };
-    for (int n = 1; n <= kSupportLogKeptFiles; ++n)
-        QVERIFY(writeWholeFile(generation(n), generationText(n)));
-    const QByteArray nearlyFull(kSupportLogFileBytes - 60, 'x');
-    QVERIFY(writeWholeFile(log, nearlyFull));
-
-    QVERIFY(startSupportLog(folder.path()));
-    append("Debug: still fits\n");
-    append("Debug: past the limit\n");
-    finishSupportLog();
-
-    const QByteArray previous = contents(generation(1));
-    QVERIFY(previous.startsWith(nearlyFull));
-    QVERIFY(previous.endsWith(" Debug: still fits\n"));
-    QVERIFY(previous.size() <= kSupportLogFileBytes);
-    QCOMPARE(logBodies(log), QStringList{"Debug: past the limit"});
-    for (int n = 2; n <= kSupportLogKeptFiles; ++n)
-        QCOMPARE(contents(generation(n)), generationText(n - 1));
-    QVERIFY(!QFile::exists(generation(kSupportLogKeptFiles + 1)));
-}
+};
 
 QTEST_GUILESS_MAIN(TestSupportLog)
 #include "tst_support_log.moc"

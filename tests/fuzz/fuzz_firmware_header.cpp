@@ -4,11 +4,10 @@
 // after the check. Whenever an erase was asked for, the header and payload
 // must fit the blocks it erases and the bank.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include <unistd.h>
@@ -18,37 +17,13 @@
 
 namespace {
 
-CommsManager* g_comms = nullptr;
 std::string g_image_path;
-
-void remove_image()
-{
-    unlink(g_image_path.c_str());
-}
-
-bool write_image(const uint8_t* data, size_t size)
-{
-    FILE* file = fopen(g_image_path.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    const bool written = fwrite(data, 1, size, file) == size;
-    return fclose(file) == 0 && written;
-}
-
-bool erase_requested()
-{
-    for (const COMMS_MSG_t& frame : sim::unit().receivedFrames()) {
-        if (frame.can_ID == CANMSG_ERASE_MX25)
-            return true;
-    }
-    return false;
-}
 
 bool image_fits(const uint8_t* data, size_t size)
 {
-    if (size < sizeof(firmware_header_t))
-        return false;
     firmware_header_t header;
+    if (size < sizeof header)
+        return false;
     memcpy(&header, data, sizeof header);
     const uint64_t blocks = (uint64_t(header.total_size) + MX25_BLOCK_SIZE - 1) / MX25_BLOCK_SIZE;
     return blocks <= FW_BANK_BLOCKS && sizeof header + uint64_t(header.encrypted_size) <= blocks * MX25_BLOCK_SIZE;
@@ -56,33 +31,28 @@ bool image_fits(const uint8_t* data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
-{
-    fuzz_quiet_standard_output();
-    // Memory-backed when the machine has it: the file is rewritten for every input.
-    const char* temp = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : getenv("TMPDIR");
-    std::string pattern = std::string(temp != nullptr ? temp : "/tmp") + "/efis-fuzz-image-XXXXXX";
-    const int fd = mkstemp(&pattern[0]);
-    fuzz_require(fd >= 0, "a scratch image file can be made");
-    close(fd);
-    g_image_path = pattern;
-    atexit(remove_image);
-    sim::FaultRule refuse_erases;
-    refuse_erases.request_id = CANMSG_ERASE_MX25;
-    refuse_erases.times = -1;
-    refuse_erases.kind = sim::FAULT_NACK;
-    g_comms = fuzz_connect_simulated_unit(refuse_erases);
-    sim::unit().setRecording(true);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    static CommsManager* comms = [] {
+        // Memory-backed when the machine has it: the file is rewritten for every input.
+        g_image_path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/efis-fuzz-image-XXXXXX";
+        const int fd = mkstemp(&g_image_path[0]);
+        fuzz_require(fd >= 0 && close(fd) == 0, "a scratch image file can be made");
+        atexit([] { unlink(g_image_path.c_str()); });
+        CommsManager* connected = fuzz_connect_simulated_unit({CANMSG_ERASE_MX25, 0, -1, sim::FAULT_NACK, 0, -1});
+        sim::unit().setRecording(true);
+        return connected;
+    }();
     sim::unit().clearRecords();
     fuzz_take_leftover_reports();
-    fuzz_require(write_image(data, size), "the scratch image file takes the input");
-    send_fw(g_comms, g_image_path.c_str(), COMMS_MSG_DATA_LEN, nullptr, nullptr);
-    if (erase_requested())
+    {
+        std::ofstream image(g_image_path, std::ios::binary | std::ios::trunc);
+        fuzz_require(bool(image.write(reinterpret_cast<const char*>(data), std::streamsize(size))),
+                     "the scratch image file takes the input");
+    }
+    send_fw(comms, g_image_path.c_str(), COMMS_MSG_DATA_LEN, nullptr, nullptr);
+    const std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
+    if (std::any_of(frames.begin(), frames.end(), [](const COMMS_MSG_t& frame) { return frame.can_ID == CANMSG_ERASE_MX25; }))
         fuzz_require(image_fits(data, size), "an erase is asked for only for a header whose image fits the bank");
     return 0;
 }

@@ -1,0 +1,438 @@
+// Benchmarks against the simulated unit; one per first argument.
+//
+// settings, flash: the transfers on USB or, with --canfd, on CAN FD (the
+// program's CAN FD transport talks to the simulated unit's CAN node through a
+// socket pair). The modelled link puts a fixed delay on every report in each
+// direction: by default 1000 us, one full-speed USB frame, as the unit's HID
+// interrupt endpoints are polled once per 1 ms frame (a CAN FD frame with 64
+// data bytes at 500 kbit/s and 2 Mbit/s takes about 350 us on the bus). Each
+// figure is set against the bound of the exchanges involved: every report's
+// delay plus the pauses the transfer takes.
+//
+//   settings: median of N runs (default 15) of
+//     load     4 header words and 36 values: 40 exchanges of two reports, and
+//              a 1 ms pause after each value
+//     update   one value: its write and its acknowledgement, and a 1 ms pause
+//     save     layout version and element count (2 exchanges), the store
+//              command with its two acknowledgements (3 reports), then the 36
+//              values read back, each followed by a 1 ms pause
+//   flash: the firmware upload and the airport database upload.
+//     (a) With no link delay: what the host spends per write packet beyond
+//         the pause the protocol asks for after each acknowledged packet.
+//     (b) With the modelled link: KiB/s and the ratio of the measured time to
+//         the bound.
+//     Also what a 100 us and a 200 us pause cost on this machine with the
+//     thread's default timer slack and with the slack the uploads set, and
+//     the process's peak memory after each transfer (VmHWM), which must not
+//     grow with the file.
+//
+// startup: with three kinds of manifest server (a reachable one on 127.0.0.1,
+// a name that never resolves (the default address) and a server that accepts
+// the connection and never answers, as behind a filtering firewall), the time
+// from building the window to the window being on screen, and to the unit's
+// configuration being loaded, with the program's own network time-out unless
+// told otherwise.
+//
+// upload: responsiveness of the window's thread while a whole 4 MiB image
+// goes to the unit over the modelled link through the real window, from the
+// Start Update button to the reboot request: a zero-interval timer measures
+// each turn of the window's event loop. Prints the longest gap between two
+// turns (and how many gaps exceeded 5 and 20 ms), the progress updates the
+// window showed per second, and the transfer time.
+//
+// Usage: bench_efis settings [--link-delay-us N] [--runs N] [--canfd]
+//        bench_efis flash [--link-delay-us N] [--fw-bytes N] [--db-bytes N] [--small-db-bytes N] [--no-link]
+//                         [--canfd]
+//        bench_efis startup [--timeout-ms N]      (default: the program's 60000)
+//        bench_efis upload [--link-delay-us N]    (default 250)
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+#include "firmware_manifest.h"
+#include "firmware_ops/firmware_ops.h"
+#include "manifest_scratch.h"
+#include "settings_transfer.h"
+#include "update_tab.h"
+#include "window_harness.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+const uint32_t kPacketLen = 64;
+const double kWritePauseUs = 100.0;
+const double kDatabasePauseUs = 200.0;
+const double kCloseSettleUs = 10000.0;
+const int kValues = SETTINGS_LAST_INDEX;
+const int kGiveUpMs = 300000; // only bounds a broken run: well beyond one time-out
+
+// The figures; the program's own lines go to /dev/null, as a benchmark
+// measures the transfers, not the terminal.
+FILE* g_figures = stdout;
+QStringList g_arguments;
+
+long option(const char* name, long fallback)
+{
+    const int at = g_arguments.indexOf(QLatin1String(name));
+    return at > 0 && at + 1 < g_arguments.size() ? g_arguments[at + 1].toLong() : fallback;
+}
+
+double us_since(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+uint32_t pieces(uint32_t bytes, uint32_t piece)
+{
+    return (bytes + piece - 1) / piece;
+}
+
+long peak_memory_kib()
+{
+    rusage usage;
+    return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : -1;
+}
+
+// ---- settings ----------------------------------------------------------------------
+
+void settings_figure(const char* what, int runs, const std::function<bool()>& transfer, int reports, int pauses)
+{
+    std::vector<double> times;
+    bool ok = true;
+    for (int i = 0; i < runs; i++) {
+        const Clock::time_point start = Clock::now();
+        ok = transfer() && ok;
+        times.push_back(us_since(start) / 1000);
+    }
+    std::sort(times.begin(), times.end());
+    const double median = times[times.size() / 2], delay_ms = option("--link-delay-us", 1000) / 1000.0;
+    const double bound = reports * delay_ms + pauses * double(kSettingsPauseMs);
+    fprintf(g_figures, "%-8s median %7.2f ms; bound %7.2f ms (%d reports of %.3f ms, %d pauses of %lu ms); ratio %.3f%s\n",
+            what, median, bound, reports, delay_ms, pauses, kSettingsPauseMs, median / bound, ok ? "" : "; FAILED");
+}
+
+int bench_settings(CommsManager* comms, const char* link)
+{
+    const int runs = int(option("--runs", 15));
+    fprintf(g_figures, "link %s, %ld us per report in each direction, median of %d runs\n", link,
+            option("--link-delay-us", 1000), runs);
+    Settings_t record = sim::factory_settings();
+    settings_figure("load", runs, [&] { return settings_load(comms, &record).status == SETTINGS_LOAD_OK; },
+                    2 * (4 + kValues), kValues);
+    settings_figure("update", runs, [&] { return settings_update(comms, record, {VNE_INDEX}).failed.empty(); }, 2, 1);
+    settings_figure("save", runs, [&] { return settings_store(comms, &record).status == SETTINGS_STORE_OK; },
+                    2 * 2 + 3 + 2 * kValues, kValues);
+    return 0;
+}
+
+// ---- flash -------------------------------------------------------------------------
+
+// Mean cost of one sleep_for(pause) on this thread.
+double measured_pause_us(long pause_us)
+{
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < 1000; i++)
+        std::this_thread::sleep_for(std::chrono::microseconds(pause_us));
+    return us_since(start) / 1000;
+}
+
+// Times the write phase from the progress reports: from the first
+// acknowledged payload packet to the last, and each packet's cycle in a
+// histogram of whole microseconds (a list would grow with the file), whose
+// median shows the typical packet apart from the times another process held
+// the core.
+struct WritePhaseClock {
+    static const int kHistogramUs = 4000;
+    Clock::time_point first, last;
+    uint32_t reports = 0;
+    uint32_t cycles_us[kHistogramUs] = {};
+
+    double median_cycle_us() const
+    {
+        for (uint32_t us = 0, seen = 0; us < kHistogramUs; us++) {
+            if ((seen += cycles_us[us]) > (reports - 1) / 2)
+                return us + 0.5;
+        }
+        return kHistogramUs;
+    }
+};
+
+void on_progress(uint32_t /*current*/, uint32_t /*total*/, int phase, void* user_data)
+{
+    if (phase != FW_PROGRESS_WRITE)
+        return;
+    WritePhaseClock* clock = static_cast<WritePhaseClock*>(user_data);
+    const Clock::time_point now = Clock::now();
+    if (clock->reports++ == 0)
+        clock->first = now;
+    else
+        clock->cycles_us[std::min<long>(long(us_since(clock->last)), WritePhaseClock::kHistogramUs - 1)]++;
+    clock->last = now;
+}
+
+// send_fw or send_airport_db, as the file's extension says: the host's cost
+// per packet beyond the pause or, given the bound (every report's delay plus
+// the pauses), the time against it and against the same bound with each
+// report at what the simulated link measurably costs: the second ratio is the
+// host's own share.
+void upload(CommsManager* comms, const char* what, const QByteArray& path, double pause_us,
+            const std::function<double(double)>& bound_s = nullptr, uint32_t payload_bytes = 0, double report_us = 0)
+{
+    std::unique_ptr<WritePhaseClock> clock(new WritePhaseClock());
+    const Clock::time_point start = Clock::now();
+    const bool completed = path.endsWith(".bin")
+                               ? send_fw(comms, path.constData(), kPacketLen, on_progress, clock.get())
+                               : send_airport_db(comms, path.constData(), on_progress, clock.get());
+    const double seconds = us_since(start) / 1e6;
+    const double per_packet_us = clock->reports < 2 ? 0.0 : std::chrono::duration<double, std::micro>(
+                                     clock->last - clock->first).count() / (clock->reports - 1);
+    const double median_us = clock->reports < 2 ? 0.0 : clock->median_cycle_us();
+    const char* outcome = completed ? "completed" : "FAILED";
+    if (!bound_s) {
+        fprintf(g_figures,
+                "%-28s %s in %.2f s; per packet %.2f us, %.2f us beyond the %.0f us pause (median %.1f us, %.1f "
+                "beyond); peak memory %ld KiB\n",
+                what, outcome, seconds, per_packet_us, per_packet_us - pause_us, pause_us, median_us,
+                median_us - pause_us, peak_memory_kib());
+        return;
+    }
+    const double bound = bound_s(double(option("--link-delay-us", 1000))), measured = bound_s(report_us);
+    fprintf(g_figures,
+            "%-28s %s in %.2f s; %.1f KiB/s; bound %.2f s, ratio %.4f; at the measured report cost %.2f s, ratio "
+            "%.4f; peak memory %ld KiB\n",
+            what, outcome, seconds, payload_bytes / 1024.0 / seconds, bound, seconds / bound, measured,
+            seconds / measured, peak_memory_kib());
+}
+
+int bench_flash(CommsManager* comms, const char* link)
+{
+    const uint32_t fw_bytes = uint32_t(option("--fw-bytes", FW_BANK_SIZE));
+    const uint32_t db_bytes = uint32_t(option("--db-bytes", 16 << 20));
+    // Run first, so peak memory shows whether it grows with the file.
+    const uint32_t small_db_bytes = uint32_t(option("--small-db-bytes", 1 << 20));
+    firmware_header_t header = {};
+    header.magic = 0x57464B43;
+    header.total_size = fw_bytes;
+    header.encrypted_size = header.plaintext_size = fw_bytes - uint32_t(sizeof header);
+    QTemporaryDir dir;
+    const QByteArray fw = QFile::encodeName(dir.filePath("image.bin")), db = QFile::encodeName(dir.filePath("a.db")),
+                     small_db = QFile::encodeName(dir.filePath("small.db"));
+    // Files whose bytes stay on disk until read, so making them does not itself raise the peak.
+    const auto make = [](const QByteArray& path, const QByteArray& head, uint32_t bytes) {
+        QFile file(QFile::decodeName(path));
+        return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(bytes);
+    };
+    if (fw_bytes <= sizeof header || fw_bytes > FW_BANK_SIZE
+        || !make(fw, QByteArray(reinterpret_cast<const char*>(&header), sizeof header), fw_bytes)
+        || !make(db, QByteArray(), db_bytes) || !make(small_db, QByteArray(), small_db_bytes)) {
+        fprintf(g_figures, "cannot write the test files\n");
+        return 1;
+    }
+    fprintf(g_figures,
+            "link %s; firmware image %u bytes, airport databases %u and %u bytes, %u-byte packets; peak memory at "
+            "start %ld KiB\n",
+            link, fw_bytes, small_db_bytes, db_bytes, kPacketLen, peak_memory_kib());
+    fprintf(g_figures, "pause cost, default timer slack (%d ns): 100 us -> %.1f us, 200 us -> %.1f us\n",
+            prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), measured_pause_us(100), measured_pause_us(200));
+    // The slack the uploads set, kept from here on.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    fprintf(g_figures, "pause cost, timer slack 1 ns:            100 us -> %.1f us, 200 us -> %.1f us\n",
+            measured_pause_us(100), measured_pause_us(200));
+
+    fprintf(g_figures, "(a) no link delay\n");
+    upload(comms, "  send_fw", fw, kWritePauseUs);
+    upload(comms, "  send_airport_db (small)", small_db, kDatabasePauseUs);
+    upload(comms, "  send_airport_db", db, kDatabasePauseUs);
+    if (g_arguments.contains("--no-link"))
+        return 0;
+
+    sim::unit().setReportDelay(std::chrono::microseconds(option("--link-delay-us", 1000)));
+    // What one report costs through the simulated link as it runs here: bare
+    // set-address exchanges (two reports each, no pause) over many rounds.
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < 500; i++)
+        set_mx25_addr(comms, 0);
+    const double report_us = us_since(start) / 500 / 2;
+    fprintf(g_figures, "(b) link delay %ld us per report in each direction; a report measurably costs %.1f us\n",
+            option("--link-delay-us", 1000), report_us);
+    upload(comms, "  send_fw", fw, kWritePauseUs, [&](double delay_us) {
+        const double packets = 1 /* header */ + pieces(fw_bytes - 64, kPacketLen);
+        const double reports = 3 /* partition query and its two answers */ + 3 * pieces(fw_bytes, MX25_BLOCK_SIZE)
+                               + 2 /* address */ + 2 * packets;
+        return (reports * delay_us + packets * kWritePauseUs) / 1e6;
+    }, fw_bytes - 64, report_us);
+    upload(comms, "  send_airport_db", db, kDatabasePauseUs, [&](double delay_us) {
+        const double packets = pieces(db_bytes, kPacketLen);
+        const double reports = 2 /* close and its acknowledgement */ + 3 * pieces(db_bytes, MX25_BLOCK_SIZE)
+                               + 2 /* address */ + 2 * packets + 1 /* open */;
+        return (reports * delay_us + kCloseSettleUs + packets * kDatabasePauseUs) / 1e6;
+    }, db_bytes, report_us);
+    return 0;
+}
+
+int bench_transfer(bool flash)
+{
+    // The unit keeps no record of frames and no flash contents, so what
+    // memory the process needs is the host's.
+    sim::unit().reset();
+    sim::unit().setRecording(false);
+    sim::unit().flash().setKeepContents(false);
+    const bool canfd = g_arguments.contains("--canfd");
+    if (canfd) {
+        qputenv("EFIS_SIM_LINK", "canfd");
+        sim::unit().setPresent(false);
+    }
+    CommsManager comms;
+    if (!comms.establish_connection())
+        return 1;
+    if (flash)
+        return bench_flash(&comms, canfd ? "CAN FD" : "USB HID");
+    sim::unit().setReportDelay(std::chrono::microseconds(option("--link-delay-us", 1000)));
+    return bench_settings(&comms, canfd ? "CAN FD" : "USB HID");
+}
+
+// ---- the window --------------------------------------------------------------------
+
+int bench_startup()
+{
+    // The unit's own version: nothing to offer, so start-up runs straight through.
+    const char manifest[] = R"({"firmware_packages": [{"device_type": "AE", "display_name": "Halcyra EFIS",
+        "firmware_version": "1.3.0", "firmware_file": "halcyra-1.3.0.bin"}]})";
+    const int timeout_ms = int(option("--timeout-ms", kNetworkTimeoutMs));
+    ManifestScratch scratch;
+    if (!scratch.start(QStringLiteral(EFIS_BENCH_TLS_DIR)) || !scratch.reset())
+        return 1;
+    const QPair<const char*, QString> cases[] = {{"reachable server", scratch.manifest_url},
+                                                 {"unresolvable name", firmwareManifestUrl()},
+                                                 {"server that never answers", scratch.silentUrl()}};
+    fprintf(g_figures, "network time-out %d ms\n", timeout_ms);
+    for (const auto& one : cases) {
+        if (!scratch.reset())
+            return 1;
+        scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
+        scratch.manifest_url = one.second;
+        sim::unit().reset();
+        device_serial = 0xFFFFFFFF;
+        double shown_s = -1.0, loaded_s = -1.0;
+        QElapsedTimer clock;
+        clock.start();
+        MainWindow window(scratch.sources(timeout_ms));
+        window.show();
+        // On screen once the event loop turns with the window shown.
+        QTimer::singleShot(0, [&] { shown_s = clock.nsecsElapsed() / 1e9; });
+        QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
+            loaded_s = text == QLatin1String(harness::kLoadedStatus) ? clock.nsecsElapsed() / 1e9 : loaded_s;
+        });
+        QTest::qWaitFor([&] { return loaded_s >= 0; }, kGiveUpMs);
+        fprintf(g_figures, "%-27s window shown %.3f s, configuration loaded %.3f s\n",
+                (QString(one.first) + ':').toUtf8().constData(), shown_s, loaded_s);
+    }
+    return 0;
+}
+
+int bench_upload(const QString& image_path)
+{
+    const long link_delay_us = option("--link-delay-us", 250);
+    if (!writeWholeFile(image_path, updates::firmwareImage(FW_BANK_SIZE - 64, 1)))
+        return 1;
+    MainWindow window;
+    window.show();
+    harness::ModalAnswers answers([&](QWidget* modal) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            dialog->selectFile(image_path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    QElapsedTimer clock;
+    // Counted, not stored: a growing list of millions of gaps would itself
+    // stall the loop it measures while it is copied.
+    long turns_counted = 0, gaps_over_5ms = 0, gaps_over_20ms = 0;
+    double longest_gap_ms = 0.0, longest_gap_at_s = 0.0; // when it ended, from the start of the transfer
+    qint64 last_turn_ns = 0, upload_start_ns = 0, upload_end_ns = 0;
+    int progress_updates = 0;
+    bool uploading = false;
+    QTimer turns;
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        const double gap_ms = double(now - last_turn_ns) / 1e6;
+        last_turn_ns = now;
+        if (!uploading)
+            return;
+        turns_counted++;
+        gaps_over_5ms += gap_ms > 5.0 ? 1 : 0;
+        gaps_over_20ms += gap_ms > 20.0 ? 1 : 0;
+        if (gap_ms > longest_gap_ms) {
+            longest_gap_ms = gap_ms;
+            longest_gap_at_s = double(now - upload_start_ns) / 1e9;
+        }
+    });
+    clock.start();
+    turns.start(0);
+    QEventLoop loop;
+    QTimer::singleShot(kGiveUpMs, &loop, &QEventLoop::quit);
+    QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
+        progress_updates += text.startsWith("Erasing") || text.startsWith("Uploading") ? 1 : 0;
+        if (text == QLatin1String(harness::kLoadedStatus) && !uploading) {
+            sim::unit().setReportDelay(std::chrono::microseconds(link_delay_us));
+            QTimer::singleShot(0, [&] {
+                window.findChild<QPushButton*>("pushButton_browse")->click();
+                uploading = true;
+                upload_start_ns = last_turn_ns = clock.nsecsElapsed();
+                window.findChild<QPushButton*>("pushButton_start_update")->click();
+            });
+        }
+        if (uploading && text.startsWith("Firmware update completed")) {
+            uploading = false;
+            upload_end_ns = clock.nsecsElapsed();
+            loop.quit();
+        }
+    });
+    loop.exec();
+    const double transfer_s = double(upload_end_ns - upload_start_ns) / 1e9;
+    fprintf(g_figures, "link delay per report: %ld us, image: %u bytes in 64-byte packets\n", link_delay_us, FW_BANK_SIZE);
+    fprintf(g_figures, "transfer (Start Update to the reboot notice): %.1f s\n", transfer_s);
+    fprintf(g_figures, "event loop turns during the transfer: %ld\n", turns_counted);
+    fprintf(g_figures, "longest gap between two turns: %.2f ms, %.2f s into the transfer; gaps over 5 ms: %ld, over 20 ms: "
+            "%ld\n", longest_gap_ms, longest_gap_at_s, gaps_over_5ms, gaps_over_20ms);
+    fprintf(g_figures, "progress updates shown: %d, %.1f per second\n", progress_updates, progress_updates / transfer_s);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    g_arguments = app.arguments();
+    const QString which = g_arguments.value(1);
+    if (!QStringList{"settings", "flash", "startup", "upload"}.contains(which)) {
+        fprintf(stderr, "usage: %s settings|flash|startup|upload [options] (see the head of bench_efis.cpp)\n", argv[0]);
+        return 2;
+    }
+    fflush(stdout);
+    g_figures = fdopen(dup(STDOUT_FILENO), "w");
+    setvbuf(g_figures, nullptr, _IOLBF, 0);
+    const int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+    if (which == "startup")
+        return bench_startup();
+    return which == "upload" ? bench_upload(home.filePath("image.bin")) : bench_transfer(which == "flash");
+}
