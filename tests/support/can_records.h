@@ -3,10 +3,11 @@
 // Frames and SocketCAN frame records laid out byte by byte, to compare what
 // the transports put on the wire with what they should.
 
-#include <QMetaType>
+#include <QTest>
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 #include "simulated_unit.h"
@@ -14,19 +15,33 @@
 typedef std::vector<uint8_t> Bytes;
 Q_DECLARE_METATYPE(Bytes)
 
+inline Bytes operator+(Bytes head, const Bytes& tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+enum Transport { Usb, CanFd };
+
+// A data row for one transport, named after it; the transport is its first column.
+inline QTestData& transport_row(int transport, const char* name)
+{
+    return QTest::addRow("%s: %s", transport == Usb ? "USB" : "CAN FD", name) << transport;
+}
+
 // 0x10, 0x11, …: a payload whose every byte tells its position.
 inline Bytes payload_of(size_t count)
 {
     Bytes bytes(count);
-    for (size_t i = 0; i < count; i++)
-        bytes[i] = static_cast<uint8_t>(0x10 + i);
+    std::iota(bytes.begin(), bytes.end(), uint8_t(0x10));
     return bytes;
 }
 
-inline COMMS_MSG_t frame_with(uint32_t can_id, uint8_t code, const Bytes& payload)
+inline COMMS_MSG_t frame_with(uint32_t can_id, uint8_t code, const Bytes& payload, COMM_INTERFACE_t iface = USB_HID)
 {
     COMMS_MSG_t msg = sim::make_frame(can_id, static_cast<CAN_MSG_LEN_t>(code));
     std::copy(payload.begin(), payload.end(), msg.data);
+    msg.iface = iface;
     return msg;
 }
 
