@@ -50,7 +50,6 @@
 #include <QFileDialog>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <fcntl.h>
@@ -70,17 +69,21 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-const uint32_t kPacketLen = 64;
-const double kWritePauseUs = 100.0;
-const double kDatabasePauseUs = 200.0;
-const double kCloseSettleUs = 10000.0;
-const int kValues = SETTINGS_LAST_INDEX;
 const int kGiveUpMs = 300000; // only bounds a broken run: well beyond one time-out
+const int kHistogramUs = 4000;
 
 // The figures; the program's own lines go to /dev/null, as a benchmark
 // measures the transfers, not the terminal.
 FILE* g_figures = stdout;
 QStringList g_arguments;
+
+// The write phase from the progress reports: from the first acknowledged
+// payload packet to the last, and each packet's cycle in a histogram of whole
+// microseconds (a list would grow with the file), whose median shows the
+// typical packet apart from the times another process held the core.
+Clock::time_point g_first_write, g_last_write;
+uint32_t g_writes = 0;
+uint32_t g_cycles_us[kHistogramUs];
 
 long option(const char* name, long fallback)
 {
@@ -93,7 +96,7 @@ double us_since(Clock::time_point start)
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-uint32_t pieces(uint32_t bytes, uint32_t piece)
+double pieces(uint32_t bytes, uint32_t piece)
 {
     return (bytes + piece - 1) / piece;
 }
@@ -106,11 +109,11 @@ long peak_memory_kib()
 
 // ---- settings ----------------------------------------------------------------------
 
-void settings_figure(const char* what, int runs, const std::function<bool()>& transfer, int reports, int pauses)
+void settings_figure(const char* what, const std::function<bool()>& transfer, int reports, int pauses)
 {
     std::vector<double> times;
     bool ok = true;
-    for (int i = 0; i < runs; i++) {
+    for (int i = 0; i < option("--runs", 15); i++) {
         const Clock::time_point start = Clock::now();
         ok = transfer() && ok;
         times.push_back(us_since(start) / 1000);
@@ -122,18 +125,15 @@ void settings_figure(const char* what, int runs, const std::function<bool()>& tr
             what, median, bound, reports, delay_ms, pauses, kSettingsPauseMs, median / bound, ok ? "" : "; FAILED");
 }
 
-int bench_settings(CommsManager* comms, const char* link)
+void bench_settings(CommsManager* comms)
 {
-    const int runs = int(option("--runs", 15));
-    fprintf(g_figures, "link %s, %ld us per report in each direction, median of %d runs\n", link,
-            option("--link-delay-us", 1000), runs);
+    const int values = SETTINGS_LAST_INDEX;
     Settings_t record = sim::factory_settings();
-    settings_figure("load", runs, [&] { return settings_load(comms, &record).status == SETTINGS_LOAD_OK; },
-                    2 * (4 + kValues), kValues);
-    settings_figure("update", runs, [&] { return settings_update(comms, record, {VNE_INDEX}).failed.empty(); }, 2, 1);
-    settings_figure("save", runs, [&] { return settings_store(comms, &record).status == SETTINGS_STORE_OK; },
-                    2 * 2 + 3 + 2 * kValues, kValues);
-    return 0;
+    settings_figure("load", [&] { return settings_load(comms, &record).status == SETTINGS_LOAD_OK; }, 2 * (4 + values),
+                    values);
+    settings_figure("update", [&] { return settings_update(comms, record, {VNE_INDEX}).failed.empty(); }, 2, 1);
+    settings_figure("save", [&] { return settings_store(comms, &record).status == SETTINGS_STORE_OK; },
+                    2 * 2 + 3 + 2 * values, values);
 }
 
 // ---- flash -------------------------------------------------------------------------
@@ -147,113 +147,90 @@ double measured_pause_us(long pause_us)
     return us_since(start) / 1000;
 }
 
-// Times the write phase from the progress reports: from the first
-// acknowledged payload packet to the last, and each packet's cycle in a
-// histogram of whole microseconds (a list would grow with the file), whose
-// median shows the typical packet apart from the times another process held
-// the core.
-struct WritePhaseClock {
-    static const int kHistogramUs = 4000;
-    Clock::time_point first, last;
-    uint32_t reports = 0;
-    uint32_t cycles_us[kHistogramUs] = {};
-
-    double median_cycle_us() const
-    {
-        for (uint32_t us = 0, seen = 0; us < kHistogramUs; us++) {
-            if ((seen += cycles_us[us]) > (reports - 1) / 2)
-                return us + 0.5;
-        }
-        return kHistogramUs;
-    }
-};
-
-void on_progress(uint32_t /*current*/, uint32_t /*total*/, int phase, void* user_data)
+void on_progress(uint32_t /*current*/, uint32_t /*total*/, int phase, void* /*user_data*/)
 {
     if (phase != FW_PROGRESS_WRITE)
         return;
-    WritePhaseClock* clock = static_cast<WritePhaseClock*>(user_data);
-    const Clock::time_point now = Clock::now();
-    if (clock->reports++ == 0)
-        clock->first = now;
+    if (g_writes++ == 0)
+        g_first_write = Clock::now();
     else
-        clock->cycles_us[std::min<long>(long(us_since(clock->last)), WritePhaseClock::kHistogramUs - 1)]++;
-    clock->last = now;
+        g_cycles_us[std::min<long>(long(us_since(g_last_write)), kHistogramUs - 1)]++;
+    g_last_write = Clock::now();
 }
 
 // send_fw or send_airport_db, as the file's extension says: the host's cost
-// per packet beyond the pause or, given the bound (every report's delay plus
-// the pauses), the time against it and against the same bound with each
-// report at what the simulated link measurably costs: the second ratio is the
-// host's own share.
-void upload(CommsManager* comms, const char* what, const QByteArray& path, double pause_us,
-            const std::function<double(double)>& bound_s = nullptr, uint32_t payload_bytes = 0, double report_us = 0)
+// per packet beyond the pause, and the time against the bound (every
+// report's delay plus the pauses) and against the same bound with each report
+// at what the simulated link measurably costs: the second ratio is the host's
+// own share.
+void upload(CommsManager* comms, const char* what, const QString& path, double pause_us,
+            const std::function<double(double)>& bound_s, uint32_t payload_bytes, double report_us)
 {
-    std::unique_ptr<WritePhaseClock> clock(new WritePhaseClock());
+    g_writes = 0;
+    memset(g_cycles_us, 0, sizeof g_cycles_us);
+    const QByteArray file = QFile::encodeName(path);
     const Clock::time_point start = Clock::now();
-    const bool completed = path.endsWith(".bin")
-                               ? send_fw(comms, path.constData(), kPacketLen, on_progress, clock.get())
-                               : send_airport_db(comms, path.constData(), on_progress, clock.get());
+    const bool completed = path.endsWith(".bin") ? send_fw(comms, file.constData(), 64, on_progress, nullptr)
+                                                 : send_airport_db(comms, file.constData(), on_progress, nullptr);
     const double seconds = us_since(start) / 1e6;
-    const double per_packet_us = clock->reports < 2 ? 0.0 : std::chrono::duration<double, std::micro>(
-                                     clock->last - clock->first).count() / (clock->reports - 1);
-    const double median_us = clock->reports < 2 ? 0.0 : clock->median_cycle_us();
-    const char* outcome = completed ? "completed" : "FAILED";
-    if (!bound_s) {
-        fprintf(g_figures,
-                "%-28s %s in %.2f s; per packet %.2f us, %.2f us beyond the %.0f us pause (median %.1f us, %.1f "
-                "beyond); peak memory %ld KiB\n",
-                what, outcome, seconds, per_packet_us, per_packet_us - pause_us, pause_us, median_us,
-                median_us - pause_us, peak_memory_kib());
-        return;
-    }
-    const double bound = bound_s(double(option("--link-delay-us", 1000))), measured = bound_s(report_us);
+    const double per_packet_us = g_writes < 2 ? 0.0 : (us_since(g_first_write) - us_since(g_last_write)) / (g_writes - 1);
+    double median_us = g_writes < 2 ? 0.0 : kHistogramUs;
+    for (uint32_t us = 0, seen = 0; g_writes >= 2 && us < kHistogramUs && median_us == kHistogramUs; us++)
+        median_us = (seen += g_cycles_us[us]) > (g_writes - 1) / 2 ? us + 0.5 : median_us;
+    const double bound = bound_s(double(sim::unit().reportDelay().count())), measured = bound_s(report_us);
     fprintf(g_figures,
-            "%-28s %s in %.2f s; %.1f KiB/s; bound %.2f s, ratio %.4f; at the measured report cost %.2f s, ratio "
-            "%.4f; peak memory %ld KiB\n",
-            what, outcome, seconds, payload_bytes / 1024.0 / seconds, bound, seconds / bound, measured,
-            seconds / measured, peak_memory_kib());
+            "%-28s %s in %.2f s; %.1f KiB/s; per packet %.2f us, %.2f us beyond the %.0f us pause (median %.1f us); "
+            "bound %.2f s, ratio %.4f; at the measured report cost %.2f s, ratio %.4f; peak memory %ld KiB\n",
+            what, completed ? "completed" : "FAILED", seconds, payload_bytes / 1024.0 / seconds, per_packet_us,
+            per_packet_us - pause_us, pause_us, median_us, bound, seconds / bound, measured, seconds / measured,
+            peak_memory_kib());
 }
 
-int bench_flash(CommsManager* comms, const char* link)
+int bench_flash(CommsManager* comms, const char* link, const QString& dir)
 {
     const uint32_t fw_bytes = uint32_t(option("--fw-bytes", FW_BANK_SIZE));
     const uint32_t db_bytes = uint32_t(option("--db-bytes", 16 << 20));
     // Run first, so peak memory shows whether it grows with the file.
     const uint32_t small_db_bytes = uint32_t(option("--small-db-bytes", 1 << 20));
+    const QString fw = dir + "/image.bin", db = dir + "/airports.db", small_db = dir + "/small.db";
     firmware_header_t header = {};
     header.magic = 0x57464B43;
     header.total_size = fw_bytes;
     header.encrypted_size = header.plaintext_size = fw_bytes - uint32_t(sizeof header);
-    QTemporaryDir dir;
-    const QByteArray fw = QFile::encodeName(dir.filePath("image.bin")), db = QFile::encodeName(dir.filePath("a.db")),
-                     small_db = QFile::encodeName(dir.filePath("small.db"));
-    // Files whose bytes stay on disk until read, so making them does not itself raise the peak.
-    const auto make = [](const QByteArray& path, const QByteArray& head, uint32_t bytes) {
-        QFile file(QFile::decodeName(path));
-        return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(bytes);
-    };
+    // Sparse files, so making them does not itself raise the peak.
     if (fw_bytes <= sizeof header || fw_bytes > FW_BANK_SIZE
-        || !make(fw, QByteArray(reinterpret_cast<const char*>(&header), sizeof header), fw_bytes)
-        || !make(db, QByteArray(), db_bytes) || !make(small_db, QByteArray(), small_db_bytes)) {
-        fprintf(g_figures, "cannot write the test files\n");
+        || !writeWholeFile(fw, QByteArray(reinterpret_cast<const char*>(&header), sizeof header))
+        || !QFile::resize(fw, fw_bytes) || !writeWholeFile(db, {}) || !QFile::resize(db, db_bytes)
+        || !writeWholeFile(small_db, {}) || !QFile::resize(small_db, small_db_bytes))
         return 1;
-    }
     fprintf(g_figures,
-            "link %s; firmware image %u bytes, airport databases %u and %u bytes, %u-byte packets; peak memory at "
+            "link %s; firmware image %u bytes, airport databases %u and %u bytes, 64-byte packets; peak memory at "
             "start %ld KiB\n",
-            link, fw_bytes, small_db_bytes, db_bytes, kPacketLen, peak_memory_kib());
+            link, fw_bytes, small_db_bytes, db_bytes, peak_memory_kib());
     fprintf(g_figures, "pause cost, default timer slack (%d ns): 100 us -> %.1f us, 200 us -> %.1f us\n",
             prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), measured_pause_us(100), measured_pause_us(200));
     // The slack the uploads set, kept from here on.
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     fprintf(g_figures, "pause cost, timer slack 1 ns:            100 us -> %.1f us, 200 us -> %.1f us\n",
             measured_pause_us(100), measured_pause_us(200));
-
+    const auto fw_bound_s = [&](double delay_us) {
+        // The partition query and its two answers, three reports per block erased, the address, then
+        // the header and the payload packets, each with its acknowledgement and a 100 us pause.
+        const double packets = 1 + pieces(fw_bytes - 64, 64);
+        return ((3 + 3 * pieces(fw_bytes, MX25_BLOCK_SIZE) + 2 + 2 * packets) * delay_us + packets * 100) / 1e6;
+    };
+    const auto db_bound_s = [](uint32_t bytes) {
+        // The close and its acknowledgement, a 10 ms settle, three reports per block erased, the
+        // address, the packets each with its acknowledgement and a 200 us pause, then the open.
+        return [bytes](double delay_us) {
+            const double packets = pieces(bytes, 64), blocks = pieces(bytes, MX25_BLOCK_SIZE);
+            return ((2 + 3 * blocks + 2 + 2 * packets + 1) * delay_us + 10000 + packets * 200) / 1e6;
+        };
+    };
     fprintf(g_figures, "(a) no link delay\n");
-    upload(comms, "  send_fw", fw, kWritePauseUs);
-    upload(comms, "  send_airport_db (small)", small_db, kDatabasePauseUs);
-    upload(comms, "  send_airport_db", db, kDatabasePauseUs);
+    upload(comms, "  send_fw", fw, 100, fw_bound_s, fw_bytes - 64, 0);
+    upload(comms, "  send_airport_db (small)", small_db, 200, db_bound_s(small_db_bytes), small_db_bytes, 0);
+    upload(comms, "  send_airport_db", db, 200, db_bound_s(db_bytes), db_bytes, 0);
     if (g_arguments.contains("--no-link"))
         return 0;
 
@@ -266,22 +243,12 @@ int bench_flash(CommsManager* comms, const char* link)
     const double report_us = us_since(start) / 500 / 2;
     fprintf(g_figures, "(b) link delay %ld us per report in each direction; a report measurably costs %.1f us\n",
             option("--link-delay-us", 1000), report_us);
-    upload(comms, "  send_fw", fw, kWritePauseUs, [&](double delay_us) {
-        const double packets = 1 /* header */ + pieces(fw_bytes - 64, kPacketLen);
-        const double reports = 3 /* partition query and its two answers */ + 3 * pieces(fw_bytes, MX25_BLOCK_SIZE)
-                               + 2 /* address */ + 2 * packets;
-        return (reports * delay_us + packets * kWritePauseUs) / 1e6;
-    }, fw_bytes - 64, report_us);
-    upload(comms, "  send_airport_db", db, kDatabasePauseUs, [&](double delay_us) {
-        const double packets = pieces(db_bytes, kPacketLen);
-        const double reports = 2 /* close and its acknowledgement */ + 3 * pieces(db_bytes, MX25_BLOCK_SIZE)
-                               + 2 /* address */ + 2 * packets + 1 /* open */;
-        return (reports * delay_us + kCloseSettleUs + packets * kDatabasePauseUs) / 1e6;
-    }, db_bytes, report_us);
+    upload(comms, "  send_fw", fw, 100, fw_bound_s, fw_bytes - 64, report_us);
+    upload(comms, "  send_airport_db", db, 200, db_bound_s(db_bytes), db_bytes, report_us);
     return 0;
 }
 
-int bench_transfer(bool flash)
+int bench_transfer(bool flash, const QString& dir)
 {
     // The unit keeps no record of frames and no flash contents, so what
     // memory the process needs is the host's.
@@ -297,9 +264,12 @@ int bench_transfer(bool flash)
     if (!comms.establish_connection())
         return 1;
     if (flash)
-        return bench_flash(&comms, canfd ? "CAN FD" : "USB HID");
+        return bench_flash(&comms, canfd ? "CAN FD" : "USB HID", dir);
     sim::unit().setReportDelay(std::chrono::microseconds(option("--link-delay-us", 1000)));
-    return bench_settings(&comms, canfd ? "CAN FD" : "USB HID");
+    fprintf(g_figures, "link %s, %ld us per report in each direction, median of %ld runs\n",
+            canfd ? "CAN FD" : "USB HID", option("--link-delay-us", 1000), option("--runs", 15));
+    bench_settings(&comms);
+    return 0;
 }
 
 // ---- the window --------------------------------------------------------------------
@@ -325,16 +295,16 @@ int bench_startup()
         sim::unit().reset();
         device_serial = 0xFFFFFFFF;
         double shown_s = -1.0, loaded_s = -1.0;
-        QElapsedTimer clock;
-        clock.start();
+        const Clock::time_point start = Clock::now();
         MainWindow window(scratch.sources(timeout_ms));
         window.show();
         // On screen once the event loop turns with the window shown.
-        QTimer::singleShot(0, [&] { shown_s = clock.nsecsElapsed() / 1e9; });
+        QTimer::singleShot(0, [&] { shown_s = us_since(start) / 1e6; });
         QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
-            loaded_s = text == QLatin1String(harness::kLoadedStatus) ? clock.nsecsElapsed() / 1e9 : loaded_s;
+            loaded_s = text == QLatin1String(harness::kLoadedStatus) ? us_since(start) / 1e6 : loaded_s;
         });
-        QTest::qWaitFor([&] { return loaded_s >= 0; }, kGiveUpMs);
+        // A start-up that never loads shows -1.
+        static_cast<void>(QTest::qWaitFor([&] { return loaded_s >= 0; }, kGiveUpMs));
         fprintf(g_figures, "%-27s window shown %.3f s, configuration loaded %.3f s\n",
                 (QString(one.first) + ':').toUtf8().constData(), shown_s, loaded_s);
     }
@@ -356,31 +326,26 @@ int bench_upload(const QString& image_path)
             box->button(QMessageBox::Ok)->click();
         }
     });
-    QElapsedTimer clock;
     // Counted, not stored: a growing list of millions of gaps would itself
     // stall the loop it measures while it is copied.
-    long turns_counted = 0, gaps_over_5ms = 0, gaps_over_20ms = 0;
-    double longest_gap_ms = 0.0, longest_gap_at_s = 0.0; // when it ended, from the start of the transfer
-    qint64 last_turn_ns = 0, upload_start_ns = 0, upload_end_ns = 0;
+    long turns = 0, gaps_over_5ms = 0, gaps_over_20ms = 0;
     int progress_updates = 0;
+    double longest_gap_ms = 0.0, longest_gap_at_s = 0.0, transfer_s = 0.0; // at: from the start of the transfer
+    Clock::time_point upload_start, last_turn = Clock::now();
     bool uploading = false;
-    QTimer turns;
-    QObject::connect(&turns, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        const double gap_ms = double(now - last_turn_ns) / 1e6;
-        last_turn_ns = now;
-        if (!uploading)
-            return;
-        turns_counted++;
-        gaps_over_5ms += gap_ms > 5.0 ? 1 : 0;
-        gaps_over_20ms += gap_ms > 20.0 ? 1 : 0;
-        if (gap_ms > longest_gap_ms) {
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        const double gap_ms = us_since(last_turn) / 1000;
+        last_turn = Clock::now();
+        turns += uploading ? 1 : 0;
+        gaps_over_5ms += uploading && gap_ms > 5.0 ? 1 : 0;
+        gaps_over_20ms += uploading && gap_ms > 20.0 ? 1 : 0;
+        if (uploading && gap_ms > longest_gap_ms) {
             longest_gap_ms = gap_ms;
-            longest_gap_at_s = double(now - upload_start_ns) / 1e9;
+            longest_gap_at_s = us_since(upload_start) / 1e6;
         }
     });
-    clock.start();
-    turns.start(0);
+    turn.start(0);
     QEventLoop loop;
     QTimer::singleShot(kGiveUpMs, &loop, &QEventLoop::quit);
     QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
@@ -390,24 +355,24 @@ int bench_upload(const QString& image_path)
             QTimer::singleShot(0, [&] {
                 window.findChild<QPushButton*>("pushButton_browse")->click();
                 uploading = true;
-                upload_start_ns = last_turn_ns = clock.nsecsElapsed();
+                upload_start = last_turn = Clock::now();
                 window.findChild<QPushButton*>("pushButton_start_update")->click();
             });
         }
         if (uploading && text.startsWith("Firmware update completed")) {
             uploading = false;
-            upload_end_ns = clock.nsecsElapsed();
+            transfer_s = us_since(upload_start) / 1e6;
             loop.quit();
         }
     });
     loop.exec();
-    const double transfer_s = double(upload_end_ns - upload_start_ns) / 1e9;
-    fprintf(g_figures, "link delay per report: %ld us, image: %u bytes in 64-byte packets\n", link_delay_us, FW_BANK_SIZE);
-    fprintf(g_figures, "transfer (Start Update to the reboot notice): %.1f s\n", transfer_s);
-    fprintf(g_figures, "event loop turns during the transfer: %ld\n", turns_counted);
-    fprintf(g_figures, "longest gap between two turns: %.2f ms, %.2f s into the transfer; gaps over 5 ms: %ld, over 20 ms: "
-            "%ld\n", longest_gap_ms, longest_gap_at_s, gaps_over_5ms, gaps_over_20ms);
-    fprintf(g_figures, "progress updates shown: %d, %.1f per second\n", progress_updates, progress_updates / transfer_s);
+    fprintf(g_figures,
+            "link delay per report: %ld us, image: %u bytes in 64-byte packets\n"
+            "transfer (Start Update to the reboot notice): %.1f s\nevent loop turns during the transfer: %ld\n"
+            "longest gap between two turns: %.2f ms, %.2f s into the transfer; gaps over 5 ms: %ld, over 20 ms: %ld\n"
+            "progress updates shown: %d, %.1f per second\n",
+            link_delay_us, FW_BANK_SIZE, transfer_s, turns, longest_gap_ms, longest_gap_at_s, gaps_over_5ms,
+            gaps_over_20ms, progress_updates, progress_updates / transfer_s);
     return 0;
 }
 
@@ -434,5 +399,5 @@ int main(int argc, char* argv[])
     dup2(null_fd, STDERR_FILENO);
     if (which == "startup")
         return bench_startup();
-    return which == "upload" ? bench_upload(home.filePath("image.bin")) : bench_transfer(which == "flash");
+    return which == "upload" ? bench_upload(home.filePath("image.bin")) : bench_transfer(which == "flash", home.path());
 }

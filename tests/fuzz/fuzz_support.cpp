@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 
 #include "firmware_ops/firmware_ops.h"
@@ -17,7 +18,6 @@ namespace {
 const uint32_t kAcknowledgedCommands[] = {CANMSG_GLOBAL_SET_SETTING, CANMSG_SAVE_USER_SETTINGS,
                                           CANMSG_SET_SENSOR_CALIB,   CANMSG_SAVE_SENSOR_CALIB,
                                           CANMSG_GET_PARTITION,      CANMSG_ENTER_BL};
-const int kExchanges = 6;
 
 } // namespace
 
@@ -62,23 +62,13 @@ void fuzz_link_exchange(CommsManager* comms, COMM_INTERFACE_t iface, uint8_t sel
     uint8_t op = OP_NONE;
     uint32_t value = 0;
     fwversion_t version = {0};
-    switch (selector % kExchanges) {
-    case 0:
-        wait_for_ack(comms, kAcknowledgedCommands[(selector / kExchanges) % std::size(kAcknowledgedCommands)]);
-        break;
-    case 1:
-        wait_for_mx25_ack(comms, &op, &value);
-        break;
-    case 2:
-        get_mx25_partition(comms);
-        break;
-    case 3:
-        set_mx25_addr(comms, FW_BANK1_FIRST_BLOCK << MX25_BLOCK_SHIFT);
-        break;
-    case 4:
-        mx25_erase(comms, OP_BLOCK_ERASE, FW_BANK1_FIRST_BLOCK, nullptr, nullptr, 0, 1);
-        break;
-    default:
-        get_serialnumber(comms, iface, &version);
-    }
+    const uint32_t command = kAcknowledgedCommands[(selector / 6) % std::size(kAcknowledgedCommands)];
+    const std::function<void()> exchanges[6] = {
+        [&] { wait_for_ack(comms, command); },
+        [&] { wait_for_mx25_ack(comms, &op, &value); },
+        [&] { get_mx25_partition(comms); },
+        [&] { set_mx25_addr(comms, FW_BANK1_FIRST_BLOCK << MX25_BLOCK_SHIFT); },
+        [&] { mx25_erase(comms, OP_BLOCK_ERASE, FW_BANK1_FIRST_BLOCK, nullptr, nullptr, 0, 1); },
+        [&] { get_serialnumber(comms, iface, &version); }};
+    exchanges[selector % 6]();
 }
