@@ -1,18 +1,14 @@
 #pragma once
 
 // What the Device Updates tab suites share: firmware images, the file
-// dialog answered with a path, the status texts and bar values a window
-// shows over time, and the flash read back.
+// dialog answered with a path, a message box answered, the application's
+// event loop run as the program runs it, and the flash read back.
 
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QStatusBar>
-#include <QStringList>
 #include <QTimer>
 
 #include <cstring>
@@ -63,40 +59,6 @@ inline void clickBoxButton(QWidget* modal, QMessageBox::StandardButton button)
         qFatal("expected a message box, found %s", modal->metaObject()->className());
     box->button(button)->click();
 }
-
-// Picks `path` in a file dialog; confirms a message box with OK.
-inline void chooseFileOrConfirm(QWidget* modal, const QString& path)
-{
-    if (qobject_cast<QFileDialog*>(modal) != nullptr)
-        chooseFile(modal, path);
-    else
-        clickBoxButton(modal, QMessageBox::Ok);
-}
-
-// Every status text, bar value and bar text the window shows while it lives, in order.
-class ShownProgress
-{
-public:
-    ShownProgress(MainWindow& window, const char* bar_name)
-    {
-        QObject::connect(window.statusBar(), &QStatusBar::messageChanged, &context_, [this](const QString& text) {
-            if (!text.isEmpty())
-                statuses.append(text);
-        });
-        auto* bar = harness::child<QProgressBar>(window, bar_name);
-        QObject::connect(bar, &QProgressBar::valueChanged, &context_, [this, bar](int value) {
-            bars.append(value);
-            barTexts.append(bar->text());
-        });
-    }
-
-    QStringList statuses;
-    QList<int> bars;
-    QStringList barTexts; // the bar's own text at each value
-
-private:
-    QObject context_; // ends the connections with this recorder
-};
 
 // What the application's event loop ran into.
 enum LoopEnd {
