@@ -3,15 +3,9 @@
 // the local firmware folder, without ever leaving a bad or partial file under
 // a package's name.
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFileInfo>
 #include <QtTest>
 
-#include <memory>
-
 #include "file_size_limit.h"
-#include "firmware_manifest.h"
 #include "manifest_scratch.h"
 
 Q_DECLARE_METATYPE(TestHttpResponse)
@@ -19,28 +13,19 @@ Q_DECLARE_METATYPE(TestHttpResponse)
 namespace {
 
 const QString kPackagePath = QStringLiteral("/packages/efis.bin");
-const QString kUntouched = QStringLiteral("untouched");
 // More than one piece of the streamed hashing, and not a whole number of them.
 const QByteArray kServed = QByteArray("served").repeated(20000);
 
-// Computed in memory by the hash library itself, apart from the streamed
-// file hashing under test.
+// Computed in memory by the hash library, apart from the streamed file hashing under test.
 QString sha256Of(const QByteArray& bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-FirmwareManifestEntry firmwareEntry(const QString& file, const QString& url, const QString& sha256)
+QString refusedAsDiffering(const QString& expected, const QString& actual)
 {
-    FirmwareManifestEntry entry;
-    entry.device_type = QStringLiteral("AE");
-    std::tie(entry.firmware_file, entry.download_url, entry.sha256) = std::tie(file, url, sha256);
-    return entry;
-}
-
-QString mismatchMessage(const QString& expected, const QString& actual)
-{
-    return QStringLiteral("Firmware file SHA-256 does not match the manifest.\nExpected: %1\nActual:   %2").arg(expected, actual);
+    return QStringLiteral("refused: Firmware file SHA-256 does not match the manifest.\nExpected: %1\nActual:   %2")
+        .arg(expected, actual);
 }
 
 // Every entry of the cache directory, hidden ones (such as half-written temporary files) included.
@@ -49,7 +34,7 @@ QStringList cacheListing()
     return QDir(firmwareCacheDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
-QString cachePath(const QString& name)
+QString cachedPackage(const QString& name = QStringLiteral("efis.bin"))
 {
     return firmwareCacheDirectory() + QLatin1Char('/') + name;
 }
@@ -65,10 +50,15 @@ class PackageCacheTest : public QObject
 
     ManifestScratch scratch_;
 
-    bool ensureFirmware(const FirmwareManifestEntry& entry, QString* path, QString* error,
-                        int timeout_ms = ManifestScratch::kGenerousTimeoutMs)
+    // The package's path on disk, or "refused: " and the reason.
+    QString lookUp(const QString& file, const QString& url, const QString& sha256, const char* row = "")
     {
-        return ensureFirmwarePackageOnDisk(scratch_.sources(timeout_ms), entry, path, error);
+        FirmwareManifestEntry entry;
+        std::tie(entry.device_type, entry.firmware_file, entry.download_url, entry.sha256) = std::tie("AE", file, url, sha256);
+        QString path;
+        QString error;
+        const bool found = ensureFirmwarePackageOnDisk(scratch_.sources(fetchTimeoutFor(QLatin1String(row))), entry, &path, &error);
+        return found ? path : "refused: " + error;
     }
 
 private slots:
@@ -76,33 +66,19 @@ private slots:
     void init() { QVERIFY(scratch_.reset()); }
     void cleanup() { scratch_.leave(); }
 
-    void digestCheck_data()
+    void digestOfUnreadableFile()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<QString>("error"); // empty: the file matches; %1: the file
-        const QString other = sha256Of("other");
-        QTest::newRow("upper case, white space") << "efis.bin" << " \t" + sha256Of(kServed).toUpper() + "\r\n" << "";
-        QTest::newRow("none expected, file missing") << "missing.bin" << "" << "";
-        QTest::newRow("other digest") << "efis.bin" << other << mismatchMessage(other, sha256Of(kServed));
-        QTest::newRow("file missing") << "missing.bin" << other << "Could not read firmware file: %1";
-        QTest::newRow("read fails") << "/proc/self/mem" << other << "Failed to hash firmware file: %1";
+        const QString missing = scratch_.scratchPath(QStringLiteral("missing.bin"));
+        QString error;
+        QVERIFY(firmwareFileSha256Matches(missing, QString(), &error)); // nothing expected, nothing read
+        QVERIFY(!firmwareFileSha256Matches(missing, sha256Of(kServed), &error));
+        QCOMPARE(error, "Could not read firmware file: " + missing);
+        QVERIFY(!firmwareFileSha256Matches(QStringLiteral("/proc/self/mem"), sha256Of(kServed), &error));
+        QCOMPARE(error, QStringLiteral("Failed to hash firmware file: /proc/self/mem"));
     }
 
-    void digestCheck()
-    {
-        QFETCH(QString, file);
-        QFETCH(QString, expected);
-        QFETCH(QString, error);
-        const QString path = file.startsWith(QLatin1Char('/')) ? file : scratch_.scratchPath(file);
-        QVERIFY(writeWholeFile(scratch_.scratchPath(QStringLiteral("efis.bin")), kServed));
-        QString actual = kUntouched;
-        QCOMPARE(firmwareFileSha256Matches(path, expected, &actual), error.isEmpty());
-        QCOMPARE(actual, error.isEmpty() ? kUntouched : error.replace(QLatin1String("%1"), path));
-    }
-
-    // A cached copy serves while its digest matches the entry's, or the
-    // entry names none; an empty file never serves.
+    // A cached copy serves while its digest matches the entry's (in any
+    // case, white space around it), or the entry names none; an empty file never serves.
     void cachedCopy_data()
     {
         QTest::addColumn<QByteArray>("cached");
@@ -115,21 +91,16 @@ private slots:
         QTest::newRow("empty, no digest expected") << QByteArray("") << QString() << 1;
     }
 
-    // Only the name part of the entry's file is used: the package lands in the cache and nowhere above it.
+    // Only the name part of the entry's file counts: the package lands in the cache and nowhere above it.
     void cachedCopy()
     {
         QFETCH(QByteArray, cached);
         QFETCH(QString, digest);
         QFETCH(int, downloads);
         scratch_.server().serve(kPackagePath, kServed);
-        QVERIFY(writeWholeFile(cachePath(QStringLiteral("efis.bin")), cached));
-        QString path;
-        QString error = kUntouched;
-        QVERIFY(ensureFirmware(firmwareEntry(QStringLiteral("../..\\efis.bin"), scratch_.server().url(kPackagePath), digest),
-                               &path, &error));
-        QCOMPARE(error, kUntouched);
-        QCOMPARE(path, cachePath(QStringLiteral("efis.bin")));
-        QCOMPARE(readWholeFile(path), downloads ? kServed : cached);
+        QVERIFY(writeWholeFile(cachedPackage(), cached));
+        QCOMPARE(lookUp(QStringLiteral("../..\\efis.bin"), scratch_.server().url(kPackagePath), digest), cachedPackage());
+        QCOMPARE(readWholeFile(cachedPackage()), downloads ? kServed : cached);
         QCOMPARE(scratch_.server().requestCount(kPackagePath), downloads);
         QCOMPARE(cacheListing(), QStringList{"efis.bin"});
     }
@@ -140,26 +111,25 @@ private slots:
         QTest::addColumn<int>("twist");
         QTest::addColumn<QString>("message"); // %1: the download address
         using E = ResponseEnding;
-        const QByteArray plain_url = scratch_.plainServer().url(kPackagePath).toUtf8();
         const QByteArray bank_and_one(4 * 1024 * 1024 + 1, 'x');
-        const QString too_large = QStringLiteral("Download too large: %1 (more than 4194304 bytes)");
+        const QString too_large = QStringLiteral("refused: Download too large: %1 (more than 4194304 bytes)");
+        const QString network = QStringLiteral("refused: Network error fetching %1: ");
         const auto row = [](const char* name, const TestHttpResponse& response, int twist, const QString& message) {
             QTest::newRow(name) << response << twist << message;
         };
-        row("not found", {404, "Not Found", "Not Found"}, NO_TWIST,
-            "Network error fetching %1: Error transferring %1 - server replied: Not Found");
-        row("partial content", {206, "Partial Content", kServed}, NO_TWIST, "Network error fetching %1: HTTP status 206");
-        row("empty body", {}, NO_TWIST, "Downloaded file is empty: %1");
-        row("digest differs", {200, "OK", "tampered"}, NO_TWIST, mismatchMessage(sha256Of(kServed), sha256Of("tampered")));
-        row("closed mid-body", {200, "OK", kServed, {}, E::CloseMidBody}, NO_TWIST, "Network error fetching %1: Connection closed");
+        row("not found", {404, "Not Found"}, NO_TWIST, network + "Error transferring %1 - server replied: Not Found");
+        row("partial content", {206, "Partial Content", kServed}, NO_TWIST, network + "HTTP status 206");
+        row("empty body", {}, NO_TWIST, "refused: Downloaded file is empty: %1");
+        row("digest differs", {200, "OK", "tampered"}, NO_TWIST, refusedAsDiffering(sha256Of(kServed), sha256Of("tampered")));
+        row("closed mid-body", {200, "OK", kServed, {}, E::CloseMidBody}, NO_TWIST, network + "Connection closed");
         row("announced larger than a bank", {200, "OK", bank_and_one, {}, E::StallAfterHeaders}, NO_TWIST, too_large);
         row("larger than a bank, unannounced", {200, "OK", bank_and_one, {}, E::CloseUnannounced}, NO_TWIST, too_large);
-        row("stall after headers", {200, "OK", kServed, {}, E::StallAfterHeaders}, NO_TWIST, "Timed out fetching %1");
-        row("redirect to plain http", {302, "Found", {}, {{"Location", plain_url}}}, NO_TWIST,
-            "Network error fetching %1: Insecure redirect");
-        row("plain http address", {}, PLAIN_HTTP_ADDRESS, "Refusing to fetch %1: not an HTTPS address");
-        row("disk full", {200, "OK", kServed}, DISK_FULL, "Failed to write complete file to " + cachePath(QStringLiteral("efis.bin")));
-        row("program quits", {200, "OK", kServed, {}, E::StallAfterHeaders}, PROGRAM_QUITS, "Download interrupted: %1");
+        row("stall after headers", {200, "OK", kServed, {}, E::StallAfterHeaders}, NO_TWIST, "refused: Timed out fetching %1");
+        row("redirect to plain http", {302, "Found", {}, {{"Location", scratch_.plainServer().url(kPackagePath).toUtf8()}}},
+            NO_TWIST, network + "Insecure redirect");
+        row("plain http address", {}, PLAIN_HTTP_ADDRESS, "refused: Refusing to fetch %1: not an HTTPS address");
+        row("disk full", {200, "OK", kServed}, DISK_FULL, "refused: Failed to write complete file to " + cachedPackage());
+        row("program quits", {200, "OK", kServed, {}, E::StallAfterHeaders}, PROGRAM_QUITS, "refused: Download interrupted: %1");
     }
 
     // The cache holds a stale copy, the entry names the served package, and
@@ -174,61 +144,40 @@ private slots:
         scratch_.server().setResponse(on_server, response);
         scratch_.plainServer().serve(kPackagePath, kServed);
         const QString url = twist == PLAIN_HTTP_ADDRESS ? scratch_.plainServer().url(kPackagePath) : scratch_.server().url(on_server);
-        QVERIFY(writeWholeFile(cachePath(QStringLiteral("efis.bin")), "stale"));
-
-        QString path = kUntouched;
-        QString error;
-        bool kept = true;
-        const auto fetch = [&] {
-            kept = ensureFirmware(firmwareEntry(QStringLiteral("efis.bin"), url, sha256Of(kServed)), &path, &error,
-                                  fetchTimeoutFor(QString::fromLatin1(QTest::currentDataTag())));
-        };
-        if (twist == PROGRAM_QUITS) {
-            QTimer::singleShot(0, fetch);
+        QVERIFY(writeWholeFile(cachedPackage(), "stale"));
+        QString outcome;
+        QTimer::singleShot(0, [&] {
+            const std::unique_ptr<FileSizeLimit> limit(twist == DISK_FULL ? new FileSizeLimit(64 * 1024) : nullptr);
+            outcome = lookUp(QStringLiteral("efis.bin"), url, sha256Of(kServed), QTest::currentDataTag());
+            QCoreApplication::quit();
+        });
+        if (twist == PROGRAM_QUITS)
             QTimer::singleShot(0, [&] {
                 QTRY_COMPARE(scratch_.server().requestCount(on_server), 1);
                 QCoreApplication::quit();
             });
-            QCoreApplication::exec();
-        } else {
-            std::unique_ptr<FileSizeLimit> limit(twist == DISK_FULL ? new FileSizeLimit(64 * 1024) : nullptr);
-            QVERIFY(!limit || limit->isActive());
-            fetch();
-        }
-        QVERIFY(!kept);
-        QCOMPARE(error, message.replace(QLatin1String("%1"), url));
-        QCOMPARE(path, kUntouched);
+        QCoreApplication::exec();
+        QCOMPARE(outcome, message.replace(QLatin1String("%1"), url));
         QCOMPARE(cacheListing(), QStringList());
         QCOMPARE(scratch_.plainServer().requests().size(), 0);
     }
 
-    void unusableNamesAreRefused_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << QString() << "Manifest entry has no firmware_file name";
-        QTest::newRow("directory only") << "builds/" << "Manifest entry has no firmware_file name";
-        QTest::newRow("current directory") << "builds/." << "Manifest entry has no usable firmware_file name: .";
-        QTest::newRow("parent, backslashes") << "builds\\.." << "Manifest entry has no usable firmware_file name: ..";
-        QTest::newRow("the manifest itself") << "firmware/downloads_manifest.json"
-                                             << "Manifest entry has no usable firmware_file name: downloads_manifest.json";
-    }
-
-    // Neither a download nor the local folder may write over the cached manifest or escape the cache.
+    // Such a name would escape the cache or write over the cached manifest,
+    // whether the package is to be downloaded or taken from the local folder.
     void unusableNamesAreRefused()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, message);
         QVERIFY(writeWholeFile(cachedManifestFile(), "{}"));
         scratch_.server().serve(kPackagePath, kServed);
         QVERIFY(QDir().mkpath(scratch_.applicationDir() + QStringLiteral("/firmware")));
-        QString path = kUntouched;
-        QString error;
-        for (const QString& url : {scratch_.server().url(kPackagePath), QString()}) {
-            QVERIFY(!ensureFirmware(firmwareEntry(file, url, QString()), &path, &error));
-            QCOMPARE(error, message);
+        const QString unusable = QStringLiteral("refused: Manifest entry has no usable firmware_file name: ");
+        const QList<QPair<QString, QString>> refusals = {{"builds/", "refused: Manifest entry has no firmware_file name"},
+                                                         {"builds/.", unusable + "."},
+                                                         {"builds\\..", unusable + ".."},
+                                                         {"firmware/downloads_manifest.json", unusable + "downloads_manifest.json"}};
+        for (const auto& [file, message] : refusals) {
+            QCOMPARE(lookUp(file, scratch_.server().url(kPackagePath), QString()), message);
+            QCOMPARE(lookUp(file, QString(), QString()), message);
         }
-        QCOMPARE(path, kUntouched);
         QCOMPARE(readWholeFile(cachedManifestFile()), QByteArray("{}"));
         QCOMPARE(scratch_.server().requests().size(), 0);
     }
@@ -238,54 +187,41 @@ private slots:
     void localFirmwareFolder()
     {
         const QString bundled = scratch_.applicationDir() + QStringLiteral("/firmware/efis.bin");
-        const auto entry = [](const QString& url, const QString& digest) { return firmwareEntry("builds/efis.bin", url, digest); };
-        QString path;
-        QString error;
-        QVERIFY(!ensureFirmware(entry(QString(), QString()), nullptr, &error));
-        QCOMPARE(error, QStringLiteral("local_path_out is null"));
-        QVERIFY(!ensureFirmware(entry(QString(), QString()), &path, &error));
-        QCOMPARE(error, QStringLiteral("Firmware package not available locally and manifest has no download_url"));
-
+        const QString file = QStringLiteral("builds/efis.bin");
+        QCOMPARE(lookUp(file, QString(), QString()),
+                 QStringLiteral("refused: Firmware package not available locally and manifest has no download_url"));
         QVERIFY(writeWholeFile(bundled, "local"));
-        QVERIFY(!ensureFirmware(entry(QString(), sha256Of(kServed)), &path, &error));
-        QCOMPARE(error, mismatchMessage(sha256Of(kServed), sha256Of("local")));
-        QVERIFY(path.isEmpty());
-        QVERIFY(ensureFirmware(entry(QString(), sha256Of("local")), &path, &error));
-        QCOMPARE(path, bundled);
-        QVERIFY(!ensureFirmware(entry(scratch_.server().url(kPackagePath), QString()), &path, &error));
-        QVERIFY2(error.startsWith(QStringLiteral("Network error fetching ")), qPrintable(error));
+        QCOMPARE(lookUp(file, QString(), sha256Of(kServed)), refusedAsDiffering(sha256Of(kServed), sha256Of("local")));
+        QCOMPARE(lookUp(file, QString(), sha256Of("local")), bundled);
+        QVERIFY(lookUp(file, scratch_.server().url(kPackagePath), QString()).startsWith(QStringLiteral("refused: Network error")));
         QCOMPARE(cacheListing(), QStringList());
-
         // A local manifest in the working directory's firmware folder names the folder.
-        const QString beside_manifest = QDir::currentPath() + QStringLiteral("/firmware/efis.bin");
         QVERIFY(writeWholeFile(QDir::currentPath() + QStringLiteral("/firmware/downloads_manifest.json"), "{}"));
-        QVERIFY(writeWholeFile(beside_manifest, "beside"));
-        QVERIFY(ensureFirmware(entry(QString(), QString()), &path, &error));
-        QCOMPARE(QFileInfo(path).canonicalFilePath(), QFileInfo(beside_manifest).canonicalFilePath());
+        QVERIFY(writeWholeFile(QDir::currentPath() + QStringLiteral("/firmware/efis.bin"), "beside"));
+        QCOMPARE(readWholeFile(lookUp(file, QString(), QString())), QByteArray("beside"));
+        QString error;
+        QVERIFY(!ensureFirmwarePackageOnDisk(scratch_.sources(), FirmwareManifestEntry(), nullptr, &error));
+        QCOMPARE(error, QStringLiteral("local_path_out is null"));
     }
 
     void databasePackages()
     {
         const QString url = scratch_.server().url(kPackagePath);
         scratch_.server().serve(kPackagePath, kServed);
-        const auto ensure = [&](const QString& file, const QString& address, const QString& digest, QString* path, QString* error) {
+        const auto lookUpDatabase = [&](const QString& file, const QString& address, const QString& digest) {
             DatabaseManifestEntry entry;
-            entry.db_type = QStringLiteral("airport");
-            std::tie(entry.database_file, entry.download_url, entry.sha256) = std::tie(file, address, digest);
-            return ensureDatabasePackageOnDisk(scratch_.sources(), entry, path, error);
+            std::tie(entry.db_type, entry.database_file, entry.download_url, entry.sha256) = std::tie("airport", file, address, digest);
+            QString path;
+            QString error;
+            return ensureDatabasePackageOnDisk(scratch_.sources(), entry, &path, &error) ? path : "refused: " + error;
         };
-        QString path;
-        QString error;
-        QVERIFY(!ensure(QStringLiteral(".."), url, QString(), &path, &error));
-        QCOMPARE(error, QStringLiteral("Manifest entry has no usable database_file name: .."));
-        QVERIFY(!ensure(QStringLiteral("airports.db"), QString(), QString(), &path, &error));
-        QCOMPARE(error, QStringLiteral("Database package not available locally and manifest has no download_url"));
-        QVERIFY(!ensure(QStringLiteral("airports.db"), url, sha256Of("other"), &path, &error));
-        QCOMPARE(error, mismatchMessage(sha256Of("other"), sha256Of(kServed)));
+        QCOMPARE(lookUpDatabase("..", url, ""), QStringLiteral("refused: Manifest entry has no usable database_file name: .."));
+        QCOMPARE(lookUpDatabase("airports.db", "", ""),
+                 QStringLiteral("refused: Database package not available locally and manifest has no download_url"));
+        QCOMPARE(lookUpDatabase("airports.db", url, sha256Of("other")), refusedAsDiffering(sha256Of("other"), sha256Of(kServed)));
         QCOMPARE(cacheListing(), QStringList());
-        QVERIFY(ensure(QStringLiteral("cycles/airports.db"), url, sha256Of(kServed).toUpper(), &path, &error));
-        QCOMPARE(path, cachePath(QStringLiteral("airports.db")));
-        QCOMPARE(readWholeFile(path), kServed);
+        QCOMPARE(lookUpDatabase("cycles/airports.db", url, sha256Of(kServed).toUpper()), cachedPackage("airports.db"));
+        QCOMPARE(readWholeFile(cachedPackage("airports.db")), kServed);
     }
 };
 

@@ -1,27 +1,21 @@
 #include "test_http_server.h"
 
 #include <QFile>
-#include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
-#include <QTcpSocket>
 
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QTcpServer* makeServer(const QString& certificate_path, const QString& key_path)
 {
     if (certificate_path.isEmpty())
         return new QTcpServer;
+    QFile key(key_path);
+    key.open(QIODevice::ReadOnly);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificate(QSslCertificate(fileBytes(certificate_path), QSsl::Pem));
-    configuration.setPrivateKey(QSslKey(fileBytes(key_path), QSsl::Ec, QSsl::Pem));
+    configuration.setLocalCertificate(QSslCertificate::fromPath(certificate_path).value(0));
+    configuration.setPrivateKey(QSslKey(&key, QSsl::Ec));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     auto* server = new QSslServer;
     server->setSslConfiguration(configuration);
@@ -48,20 +42,28 @@ QByteArray responseHead(const TestHttpResponse& response)
     const qint64 announced = response.announced_length >= 0 ? response.announced_length : response.body.size();
     head += response.ending == ResponseEnding::CloseUnannounced ? QByteArray("Connection: close\r\n")
                                                                  : "Content-Length: " + QByteArray::number(announced) + "\r\n";
-    for (const auto& header : response.extra_headers)
-        head += header.first + ": " + header.second + "\r\n";
+    for (const auto& [name, value] : response.extra_headers)
+        head += name + ": " + value + "\r\n";
     return head + "\r\n";
+}
+
+void answer(QTcpSocket* socket, const TestHttpResponse& response)
+{
+    const bool closes = response.ending == ResponseEnding::CloseUnannounced || response.ending == ResponseEnding::CloseMidBody;
+    socket->write(responseHead(response));
+    if (response.ending != ResponseEnding::StallAfterHeaders)
+        socket->write(response.ending == ResponseEnding::CloseMidBody ? response.body.left(response.body.size() / 2) : response.body);
+    if (closes)
+        socket->disconnectFromHost();
 }
 
 } // namespace
 
 QByteArray TestHttpRequest::header(const QByteArray& name) const
 {
-    for (const auto& entry : headers) {
-        if (entry.first.compare(name, Qt::CaseInsensitive) == 0)
-            return entry.second;
-    }
-    return QByteArray();
+    const auto named = [&](const auto& entry) { return entry.first.compare(name, Qt::CaseInsensitive) == 0; };
+    const auto found = std::find_if(headers.begin(), headers.end(), named);
+    return found == headers.end() ? QByteArray() : found->second;
 }
 
 TestHttpServer::TestHttpServer(const QString& certificate_path, const QString& key_path)
@@ -70,72 +72,39 @@ TestHttpServer::TestHttpServer(const QString& certificate_path, const QString& k
     connect(server_.get(), &QTcpServer::pendingConnectionAvailable, this, &TestHttpServer::acceptConnections);
 }
 
-TestHttpServer::~TestHttpServer() = default;
-
-bool TestHttpServer::listen()
-{
-    return server_->listen(QHostAddress::LocalHost, 0);
-}
-
 QString TestHttpServer::url(const QString& path) const
 {
     const bool encrypted = qobject_cast<QSslServer*>(server_.get()) != nullptr;
     return QStringLiteral("%1://127.0.0.1:%2%3").arg(encrypted ? "https" : "http").arg(server_->serverPort()).arg(path);
 }
 
-void TestHttpServer::clear()
-{
-    responses_.clear();
-    requests_.clear();
-}
-
 int TestHttpServer::requestCount(const QString& path) const
 {
-    return int(std::count_if(requests_.begin(), requests_.end(),
-                             [&](const TestHttpRequest& request) { return request.path == path.toUtf8(); }));
+    const auto to_path = [&](const TestHttpRequest& request) { return request.path == path.toUtf8(); };
+    return int(std::count_if(requests_.begin(), requests_.end(), to_path));
 }
 
 void TestHttpServer::acceptConnections()
 {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
-        socket->setParent(this);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequests(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            pending_input_.remove(socket);
-            socket->deleteLater();
-        });
-        readRequests(socket);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // Several requests may arrive on one kept-alive connection, also in one read.
+        const auto read = [this, socket, input = std::make_shared<QByteArray>()] {
+            *input += socket->readAll();
+            for (qsizetype end = input->indexOf("\r\n\r\n"); end >= 0; end = input->indexOf("\r\n\r\n")) {
+                requests_.append(parseRequestHead(input->left(end)));
+                input->remove(0, end + 4);
+                answer(socket, responses_.value(QString::fromUtf8(requests_.last().path), {404, "Not Found"}));
+            }
+        };
+        connect(socket, &QTcpSocket::readyRead, this, read);
+        read();
     }
-}
-
-// Several requests may arrive on one kept-alive connection, also in one read.
-void TestHttpServer::readRequests(QTcpSocket* socket)
-{
-    QByteArray& input = pending_input_[socket];
-    input += socket->readAll();
-    for (qsizetype end = input.indexOf("\r\n\r\n"); end >= 0; end = input.indexOf("\r\n\r\n")) {
-        requests_.append(parseRequestHead(input.left(end)));
-        input.remove(0, end + 4);
-        answer(socket, requests_.last());
-    }
-}
-
-void TestHttpServer::answer(QTcpSocket* socket, const TestHttpRequest& request)
-{
-    const TestHttpResponse response =
-        responses_.value(QString::fromUtf8(request.path), {404, "Not Found", {}});
-    socket->write(responseHead(response));
-    if (response.ending == ResponseEnding::Complete || response.ending == ResponseEnding::CloseUnannounced)
-        socket->write(response.body);
-    else if (response.ending == ResponseEnding::CloseMidBody)
-        socket->write(response.body.left(response.body.size() / 2));
-    if (response.ending == ResponseEnding::CloseUnannounced || response.ending == ResponseEnding::CloseMidBody)
-        socket->disconnectFromHost();
 }
 
 bool trustCertificateAuthority(const QString& ca_path)
 {
-    const QList<QSslCertificate> authorities = QSslCertificate::fromPath(ca_path, QSsl::Pem);
+    const QList<QSslCertificate> authorities = QSslCertificate::fromPath(ca_path);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.addCaCertificates(authorities);
     QSslConfiguration::setDefaultConfiguration(configuration);

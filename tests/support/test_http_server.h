@@ -1,16 +1,10 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
-#include <QPair>
-#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <memory>
-
-class QTcpServer;
-class QTcpSocket;
 
 // How the server ends one answer.
 enum class ResponseEnding {
@@ -45,37 +39,33 @@ struct TestHttpRequest {
 // an answer get 404.
 class TestHttpServer : public QObject
 {
-    Q_OBJECT
 public:
     // Plain HTTP without a certificate; HTTPS with the PEM certificate and key at these paths.
     TestHttpServer(const QString& certificate_path = QString(), const QString& key_path = QString());
-    ~TestHttpServer() override;
 
-    bool listen();
+    bool listen() { return server_->listen(QHostAddress::LocalHost, 0); }
     // "https://127.0.0.1:<port><path>" (or http for a plain server).
     QString url(const QString& path) const;
 
     void setResponse(const QString& path, const TestHttpResponse& response) { responses_.insert(path, response); }
     void serve(const QString& path, const QByteArray& body) { setResponse(path, {200, "OK", body}); }
     void answerStatus(const QString& path, int status, const QByteArray& reason) { setResponse(path, {status, reason, reason}); }
-    void redirect(const QString& path, const QString& location)
-    {
-        setResponse(path, {302, "Found", {}, {{"Location", location.toUtf8()}}});
-    }
+    void redirect(const QString& path, const QString& location) { setResponse(path, {302, "Found", {}, {{"Location", location.toUtf8()}}}); }
     // Forgets every answer and every recorded request.
-    void clear();
+    void clear()
+    {
+        responses_.clear();
+        requests_.clear();
+    }
 
     QList<TestHttpRequest> requests() const { return requests_; }
     int requestCount(const QString& path) const;
 
 private:
     void acceptConnections();
-    void readRequests(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const TestHttpRequest& request);
 
     std::unique_ptr<QTcpServer> server_;
     QHash<QString, TestHttpResponse> responses_;
-    QHash<QTcpSocket*, QByteArray> pending_input_;
     QList<TestHttpRequest> requests_;
 };
 
