@@ -12,8 +12,7 @@ namespace {
 
 const settings_file_unit_t kUnit = {0xAE020457, {0x01030000}};
 
-template <typename T>
-QByteArray bytesOf(const T& object)
+QByteArray bytesOf(const Settings_t& object)
 {
     return QByteArray(reinterpret_cast<const char*>(&object), int(sizeof object));
 }

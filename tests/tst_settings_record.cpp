@@ -1,6 +1,6 @@
-// The settings record one value at a time, and its checksum. Every index is tried: one that names a field stores exactly that
-// field, as wide as it is, and the checksum follows; one that names no field
-// changes nothing.
+// The settings record one value at a time, and its checksum. Every index is
+// tried: one that names a field stores exactly that field, as wide as it is,
+// and the checksum follows; one that names no field changes nothing.
 
 #include <QtTest>
 
@@ -34,8 +34,7 @@ uint32_t expectedCrc(const Settings_t& record)
     return record.crc32 == 0xFFFFFFFF ? 0 : oracleCrc(&record.magic, qMin(record.num_elements, 31u));
 }
 
-template <typename T>
-QByteArray bytesOf(const T& object)
+QByteArray bytesOf(const Settings_t& object)
 {
     return QByteArray(reinterpret_cast<const char*>(&object), int(sizeof object));
 }
@@ -43,10 +42,9 @@ QByteArray bytesOf(const T& object)
 // Each byte differs from the others and stays below 0x80, where no byte of
 // kValue lies, so a store that lands on a neighbour or skips a byte shows; a
 // settings record so made counts more words than it holds.
-template <typename Record>
-Record patterned()
+Settings_t patterned()
 {
-    Record record;
+    Settings_t record;
     auto* bytes = reinterpret_cast<unsigned char*>(&record);
     for (size_t i = 0; i < sizeof record; ++i)
         bytes[i] = static_cast<unsigned char>((0x11 + i * 37) & 0x7F);
@@ -93,7 +91,7 @@ private slots:
         QCOMPARE(EFIS_crc(words, 31), oracleCrc(words, 31));
 
         // On the heap, so AddressSanitizer reports any read past the record.
-        auto record = std::make_unique<Settings_t>(patterned<Settings_t>());
+        auto record = std::make_unique<Settings_t>(patterned());
         for (const uint32_t count : {0u, 3u, 30u, 31u, 32u, 0xFFFFFFFFu}) {
             record->num_elements = count;
             QCOMPARE(settings_CalcCRC(record.get()), oracleCrc(&record->magic, qMin(count, 31u)));
@@ -115,7 +113,7 @@ private slots:
         QFETCH(uint32_t, index);
         const int offset = settingsOffset(index);
         const int width = index < SETTINGS_LAST_INDEX ? valueWidth(index) : 4;
-        auto record = patterned<Settings_t>();
+        auto record = patterned();
         uint32_t value = kValue;
         Settings_t expected = record;
         // Registration characters go first-character-first from the top byte.
