@@ -2,10 +2,8 @@
 // and the simulated unit: the registration split into prefix and number and
 // joined back, the ICAO address shown and parsed, and what the unit stores.
 
-#include <QComboBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QtTest>
+#include <QtWidgets>
 
 #include "mainwindow.h"
 #include "scratch_home.h"
@@ -36,8 +34,7 @@ void putRegistration(const QByteArray& bytes)
 void row(const char* name, const QByteArray& stored, uint icao, const char* shown, const char* entered,
          const QByteArray& saved, uint savedIcao)
 {
-    QTest::newRow(name) << stored << icao << QString::fromUtf8(shown) << QString::fromUtf8(entered) << saved
-                        << savedIcao;
+    QTest::newRow(name) << stored << icao << QString(shown) << QString(entered) << saved << savedIcao;
 }
 
 // The unit holds "G-ABCD" and 0x00ABCD; the user enters other identities.
@@ -53,34 +50,13 @@ class IdentityFieldsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
+    void init() { sim::unit().reset(); }
     void identityShownAndStored_data();
     void identityShownAndStored();
 
 private:
-    // Every load leaves a backup in the per-user data folder: a scratch one.
-    std::unique_ptr<ScratchHome> home_;
-    std::unique_ptr<MainWindow> window_;
+    ScratchHome home_; // every load leaves a backup in the per-user data folder
 };
-
-void IdentityFieldsTest::initTestCase()
-{
-    home_ = std::make_unique<ScratchHome>();
-    QVERIFY(home_->isValid());
-}
-
-void IdentityFieldsTest::init()
-{
-    sim::unit().reset();
-}
-
-void IdentityFieldsTest::cleanup()
-{
-    window_.reset();
-}
 
 void IdentityFieldsTest::identityShownAndStored_data()
 {
@@ -135,11 +111,11 @@ void IdentityFieldsTest::identityShownAndStored()
 
     putRegistration(stored);
     sim::unit().setSettingsValue(OWNSHIP_ICAO_INDEX, icao);
-    window_ = harness::startWindow();
-    QVERIFY(harness::waitForLoaded(*window_));
-    auto* prefix = child<QComboBox>(*window_, "comboBox_reg_prefix");
-    auto* number = child<QPlainTextEdit>(*window_, "text_registration_num");
-    auto* address = child<QPlainTextEdit>(*window_, "text_icao");
+    const auto window = harness::startWindow();
+    QVERIFY(harness::waitForLoaded(*window));
+    auto* prefix = child<QComboBox>(*window, "comboBox_reg_prefix");
+    auto* number = child<QPlainTextEdit>(*window, "text_registration_num");
+    auto* address = child<QPlainTextEdit>(*window, "text_icao");
     QCOMPARE(QStringList({QString::number(prefix->currentIndex()), number->toPlainText(), address->toPlainText()})
                  .join(QLatin1Char('|')),
              shown);
@@ -149,10 +125,10 @@ void IdentityFieldsTest::identityShownAndStored()
         number->setPlainText(fields[1]);
         address->setPlainText(fields[2]);
     }
-    child<QPushButton>(*window_, "pushButton_update")->click();
-    child<QPushButton>(*window_, "pushButton_save")->click();
+    child<QPushButton>(*window, "pushButton_update")->click();
+    child<QPushButton>(*window, "pushButton_save")->click();
 
-    QCOMPARE(harness::statusText(*window_), QStringLiteral("Configuration saved to EEPROM successfully"));
+    QCOMPARE(harness::statusText(*window), QStringLiteral("Configuration saved to EEPROM successfully"));
     const Settings_t unit = sim::unit().storedSettings();
     QCOMPARE(QByteArray(unit.registration, sizeof unit.registration), saved);
     QCOMPARE(unit.ownship_icao, savedIcao);

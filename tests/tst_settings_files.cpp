@@ -2,14 +2,8 @@
 // exported and imported again, files the window refuses with nothing
 // changed, the comparison with a file, and the backup every load leaves.
 
-#include <QAction>
-#include <QComboBox>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTableWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 #include "comms/comms.h"
 #include "mainwindow.h"
@@ -25,10 +19,8 @@ class SettingsFilesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
-
     void exportThenImportPutsFileOnUnit();
     void unusableFileRefusedAndNothingChanges_data();
     void unusableFileRefusedAndNothingChanges();
@@ -36,28 +28,19 @@ private slots:
     void loadLeavesBackupOfUnitSettings();
 
 private:
-    // Triggers a menu action and picks path in the file dialog it opens;
-    // next answers the dialog that follows, when there is one.
-    void runWithFile(const char* action, const QString& path, std::function<void(QWidget*)> next = {});
+    // Triggers a menu action and picks the file in the file dialog it opens.
+    QStringList runWithFile(const char* action, const QString& path, std::function<void(QWidget*)> other = nullptr);
+    QString file(const char* name) const { return home_.path() + QLatin1Char('/') + QLatin1String(name); }
     void click(const char* button) { child<QPushButton>(*window_, button)->click(); }
     QString status() const { return harness::statusText(*window_); }
 
-    std::unique_ptr<ScratchHome> home_;
-    std::unique_ptr<QTemporaryDir> files_;
+    ScratchHome home_; // every load leaves a backup in the per-user data folder
     std::unique_ptr<MainWindow> window_;
 };
-
-void SettingsFilesTest::initTestCase()
-{
-    home_ = std::make_unique<ScratchHome>();
-    QVERIFY(home_->isValid());
-}
 
 void SettingsFilesTest::init()
 {
     sim::unit().reset();
-    files_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(files_->isValid());
     window_ = harness::startWindow();
     QVERIFY(harness::waitForLoaded(*window_));
 }
@@ -68,31 +51,33 @@ void SettingsFilesTest::cleanup()
     QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
 }
 
-void SettingsFilesTest::runWithFile(const char* action, const QString& path, std::function<void(QWidget*)> next)
+// What follows the file dialog is answered by `other`; each such dialog as
+// "title: text".
+QStringList SettingsFilesTest::runWithFile(const char* action, const QString& path, std::function<void(QWidget*)> other)
 {
     QStringList filters;
     harness::ModalAnswers answer([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (dialog == nullptr) {
-            if (next)
-                next(modal);
-            return;
-        }
+        if (dialog == nullptr)
+            return other ? other(modal) : qobject_cast<QDialog*>(modal)->reject();
         filters = dialog->nameFilters();
         dialog->selectFile(path);
         static_cast<QDialog*>(dialog)->accept();
     });
     child<QAction>(*window_, action)->trigger();
-    QCOMPARE(filters, QStringList{QStringLiteral("EFIS settings (*.json)")});
-    QCOMPARE(answer.titles.size(), next ? 2 : 1);
+    [&] { QCOMPARE(filters, QStringList{QStringLiteral("EFIS settings (*.json)")}); }();
+    QStringList others;
+    for (qsizetype i = 1; i < answer.titles.size(); i++)
+        others.append(answer.titles[i] + QStringLiteral(": ") + answer.texts[i]);
+    return others;
 }
 
 // Exported from the unit, edited away on the form and on the unit, imported
 // again: the values that differ are marked changed and Update sends them.
 void SettingsFilesTest::exportThenImportPutsFileOnUnit()
 {
-    const QString path = files_->filePath(QStringLiteral("aircraft.json"));
-    runWithFile("actionExportSettings", path);
+    const QString path = file("aircraft.json");
+    QVERIFY(runWithFile("actionExportSettings", path).isEmpty());
     QCOMPARE(status(), QStringLiteral("Settings exported to %1").arg(QDir::toNativeSeparators(path)));
     QFile exported(path);
     QVERIFY(exported.open(QIODevice::ReadOnly));
@@ -101,7 +86,7 @@ void SettingsFilesTest::exportThenImportPutsFileOnUnit()
     child<QSpinBox>(*window_, "spinBox_vne")->setValue(180);
     click("pushButton_update");
     sim::unit().clearRecords();
-    runWithFile("actionImportSettings", path);
+    QVERIFY(runWithFile("actionImportSettings", path).isEmpty());
 
     QCOMPARE(status(), QStringLiteral("Settings imported from %1: 1 value(s) differ; Update Settings on EFIS sends them")
                            .arg(QDir::toNativeSeparators(path)));
@@ -130,25 +115,20 @@ void SettingsFilesTest::unusableFileRefusedAndNothingChanges()
     QFETCH(QByteArray, content);
     QFETCH(QString, problem);
 
-    if (content.isEmpty())
-        content = settings_file_export(user_config, settings_file_unit_t{device_serial, fw}).replace("\"vne\": 150", "\"vne\": 241");
-    const QString path = files_->filePath(QStringLiteral("unusable.json"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-    file.close();
+    const QByteArray exported = settings_file_export(user_config, settings_file_unit_t{device_serial, fw});
+    const QString path = file("unusable.json");
+    QFile unusable(path);
+    QVERIFY(unusable.open(QIODevice::WriteOnly));
+    unusable.write(content.isEmpty() ? QByteArray(exported).replace("\"vne\": 150", "\"vne\": 241") : content);
+    unusable.close();
     child<QSpinBox>(*window_, "spinBox_vs0")->setValue(44);
     const Settings_t before = user_config;
 
-    QString boxTitle;
-    QString boxText;
-    runWithFile("actionImportSettings", path, [&](QWidget* modal) {
-        boxTitle = modal->windowTitle();
-        boxText = qobject_cast<QMessageBox*>(modal)->text();
-        qobject_cast<QDialog*>(modal)->accept();
-    });
+    const QStringList boxes = runWithFile("actionImportSettings", path,
+                                          [](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
 
-    QCOMPARE(boxTitle, QStringLiteral("Import Settings"));
-    QCOMPARE(boxText, QStringLiteral("Cannot use %1:\n%2").arg(QDir::toNativeSeparators(path), problem));
+    QCOMPARE(boxes, QStringList(QStringLiteral("Import Settings: Cannot use %1:\n%2")
+                                    .arg(QDir::toNativeSeparators(path), problem)));
     QVERIFY(memcmp(&user_config, &before, sizeof before) == 0);
     QCOMPARE(child<QSpinBox>(*window_, "spinBox_vne")->value(), 150);
     click("pushButton_update");
@@ -157,26 +137,23 @@ void SettingsFilesTest::unusableFileRefusedAndNothingChanges()
 
 void SettingsFilesTest::compareListsDifferingFields()
 {
-    const QString path = files_->filePath(QStringLiteral("compare.json"));
-    runWithFile("actionExportSettings", path);
+    const QString path = file("compare.json");
+    QVERIFY(runWithFile("actionExportSettings", path).isEmpty());
     child<QSpinBox>(*window_, "spinBox_vne")->setValue(180);
     child<QComboBox>(*window_, "comboBox_map_view")->setCurrentIndex(1);
 
     QStringList rows;
-    QString title;
-    runWithFile("actionCompareSettings", path, [&](QWidget* modal) {
-        title = modal->windowTitle();
+    const QStringList dialogs = runWithFile("actionCompareSettings", path, [&](QWidget* modal) {
         auto* differences = modal->findChild<QTableWidget*>(QStringLiteral("tableWidget_settingsDifferences"));
         for (int row = 0; differences != nullptr && row < differences->rowCount(); row++) {
-            rows.append(QStringList{differences->item(row, 0)->text(), differences->item(row, 1)->text(),
-                                    differences->item(row, 2)->text()}
-                            .join(QLatin1Char('|')));
+            for (int column = 0; column < 3; column++)
+                rows.append(differences->item(row, column)->text());
         }
         qobject_cast<QDialog*>(modal)->reject();
     });
 
-    QCOMPARE(title, QStringLiteral("Compare Settings"));
-    QCOMPARE(rows, (QStringList{"vne|180|150", "map_view|Track Up|North Up"}));
+    QCOMPARE(dialogs, QStringList(QStringLiteral("Compare Settings: ")));
+    QCOMPARE(rows, (QStringList{"vne", "180", "150", "map_view", "Track Up", "North Up"}));
 }
 
 void SettingsFilesTest::loadLeavesBackupOfUnitSettings()
@@ -184,9 +161,9 @@ void SettingsFilesTest::loadLeavesBackupOfUnitSettings()
     sim::unit().setSettingsValue(VNE_INDEX, 240);
     click("pushButton_load");
 
+    // Named by the unit's serial and the time: the start-up's load, then this one.
     const QDir backups(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                        + QStringLiteral("/settings-backups"));
-    // Named by the unit's serial and the time: the start-up's load, then this one.
     const QStringList files = backups.entryList({QStringLiteral("AE020457_*.json")}, QDir::Files, QDir::Name);
     QCOMPARE(files.size(), 2);
     QFile backup(backups.filePath(files.last()));

@@ -120,15 +120,6 @@ inline std::vector<COMMS_MSG_t> framesWithId(uint32_t can_id)
     return matching;
 }
 
-// The indices of the settings reads, in the order the host sent them.
-inline QList<int> settingsReadIndices()
-{
-    QList<int> indices;
-    for (const COMMS_MSG_t& frame : framesWithId(0x370))
-        indices.append(frame.data[1]);
-    return indices;
-}
-
 // True when the frame carries exactly the expected identifier, length code
 // and all 64 data bytes.
 inline bool sameFrame(const COMMS_MSG_t& actual, const COMMS_MSG_t& expected)
