@@ -4,8 +4,12 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
+#include <QTimer>
 
 namespace {
+
+// Often enough that a client sees its received count grow for as long as it listens.
+const int kEndlessBodyIntervalMs = 20;
 
 QTcpServer* makeServer(const QString& certificate_path, const QString& key_path)
 {
@@ -40,7 +44,7 @@ QByteArray responseHead(const TestHttpResponse& response)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason + "\r\n";
     const qint64 announced = response.announced_length >= 0 ? response.announced_length : response.body.size();
-    head += response.ending == ResponseEnding::CloseUnannounced ? QByteArray("Connection: close\r\n")
+    head += response.ending == ResponseEnding::EndlessUnannounced ? QByteArray("Connection: close\r\n")
                                                                  : "Content-Length: " + QByteArray::number(announced) + "\r\n";
     for (const auto& [name, value] : response.extra_headers)
         head += name + ": " + value + "\r\n";
@@ -49,12 +53,16 @@ QByteArray responseHead(const TestHttpResponse& response)
 
 void answer(QTcpSocket* socket, const TestHttpResponse& response)
 {
-    const bool closes = response.ending == ResponseEnding::CloseUnannounced || response.ending == ResponseEnding::CloseMidBody;
     socket->write(responseHead(response));
     if (response.ending != ResponseEnding::StallAfterHeaders)
         socket->write(response.ending == ResponseEnding::CloseMidBody ? response.body.left(response.body.size() / 2) : response.body);
-    if (closes)
+    if (response.ending == ResponseEnding::CloseMidBody)
         socket->disconnectFromHost();
+    if (response.ending == ResponseEnding::EndlessUnannounced) {
+        auto* more = new QTimer(socket); // goes with the connection
+        QObject::connect(more, &QTimer::timeout, socket, [socket, body = response.body] { socket->write(body); });
+        more->start(kEndlessBodyIntervalMs);
+    }
 }
 
 } // namespace

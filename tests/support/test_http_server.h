@@ -11,7 +11,7 @@ enum class ResponseEnding {
     Complete,          // headers and the whole body
     StallAfterHeaders, // headers announcing the body, then silence with the connection open
     CloseMidBody,      // headers announcing the body, half of it, then the connection closed
-    CloseUnannounced,  // headers without a length, the body, then the connection closed
+    EndlessUnannounced, // headers without a length, then the body over and over, without end
 };
 
 // What the server answers for one path.
