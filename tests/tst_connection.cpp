@@ -94,6 +94,21 @@ private slots:
         QVERIFY(comms.establish_connection());
         QCOMPARE(device_serial, 0xAE000810u);
     }
+
+    // Decides the firmware packet length.
+    void versionAtLeast()
+    {
+        const auto atLeast = [](uint32_t major_minor_patch_rc, uint8_t major, uint8_t minor, uint8_t patch) {
+            fwversion_t version;
+            version.version = major_minor_patch_rc;
+            return fwversion_at_least(version, major, minor, patch);
+        };
+        QVERIFY(atLeast(0x02030409, 2, 3, 4)); // the release candidate plays no part
+        QVERIFY(!atLeast(0x02030400, 2, 4, 0));
+        QVERIFY(atLeast(0x03000000, 2, 9, 9));
+        QVERIFY(!atLeast(0x01090900, 2, 0, 0));
+        QVERIFY(!atLeast(0x00030100, 0, 3, 2));
+    }
 };
 
 QTEST_APPLESS_MAIN(TestConnection)

@@ -1,17 +1,21 @@
 // The main window against the simulated unit: the devices table and the link
-// found at start-up, and the Device Updates tab (the files chosen and the
+// found at start-up, the About box, and the Device Updates tab (the files chosen and the
 // digest gate, the worker writing them into the unit's flash, the progress
 // shown, the end of a transfer, refused commands, failed transfers, and
 // closing the window while a transfer runs).
 
 #include <QtTest>
 
+#include <hidapi.h>
+
+#include <QAction>
 #include <QProgressBar>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTextEdit>
 
 #include "can_standin.h"
+#include "efis_version.h"
 #include "hidapi_standin.h"
 #include "manifest_scratch.h"
 #include "output_capture.h"
@@ -156,6 +160,17 @@ private slots:
         child<QPushButton>(*window, "pushButton_update")->click();
         QCOMPARE(sim::unit().settingsValue(VNE_INDEX), 201u);
         QCOMPARE(int(sim::unit().receivedFrames().back().iface), int(CAN_FD));
+    }
+
+    // What support asks first: the version, the manifest address, the libraries.
+    void aboutNamesVersionManifestAndLibraries()
+    {
+        auto window = startedWindow();
+        harness::ModalAnswers about([](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
+        child<QAction>(*window, "actionAbout")->trigger();
+        QCOMPARE(about.titles, QStringList{"About Corvane EFIS Config"});
+        QCOMPARE(about.texts.value(0), QString("Corvane EFIS Config " EFIS_VERSION "\nDownloads manifest: %1\nQt %2\nhidapi %3")
+                                           .arg(firmwareManifestUrl(), qVersion(), HID_API_VERSION_STR " (simulated)"));
     }
 
     // ---- Transfers -----------------------------------------------------------------
