@@ -93,8 +93,7 @@ struct ProgressLog {
     {
         auto* log = static_cast<ProgressLog*>(user_data);
         log->reports.append(QStringLiteral("%1 %2/%3").arg(phase == 0 ? "erase" : "write").arg(current).arg(total));
-        if (log->reports.last() == log->stop_at)
-            log->stop = true;
+        log->stop = log->stop || log->reports.last() == log->stop_at;
     }
 };
 
