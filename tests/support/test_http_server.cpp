@@ -67,29 +67,10 @@ void answer(QTcpSocket* socket, const TestHttpResponse& response)
 
 } // namespace
 
-QByteArray TestHttpRequest::header(const QByteArray& name) const
-{
-    const auto named = [&](const auto& entry) { return entry.first.compare(name, Qt::CaseInsensitive) == 0; };
-    const auto found = std::find_if(headers.begin(), headers.end(), named);
-    return found == headers.end() ? QByteArray() : found->second;
-}
-
 TestHttpServer::TestHttpServer(const QString& certificate_path, const QString& key_path)
-    : server_(makeServer(certificate_path, key_path))
+    : server_(makeServer(certificate_path, key_path)), encrypted_(!certificate_path.isEmpty())
 {
     connect(server_.get(), &QTcpServer::pendingConnectionAvailable, this, &TestHttpServer::acceptConnections);
-}
-
-QString TestHttpServer::url(const QString& path) const
-{
-    const bool encrypted = qobject_cast<QSslServer*>(server_.get()) != nullptr;
-    return QStringLiteral("%1://127.0.0.1:%2%3").arg(encrypted ? "https" : "http").arg(server_->serverPort()).arg(path);
-}
-
-int TestHttpServer::requestCount(const QString& path) const
-{
-    const auto to_path = [&](const TestHttpRequest& request) { return request.path == path.toUtf8(); };
-    return int(std::count_if(requests_.begin(), requests_.end(), to_path));
 }
 
 void TestHttpServer::acceptConnections()
@@ -112,9 +93,8 @@ void TestHttpServer::acceptConnections()
 
 bool trustCertificateAuthority(const QString& ca_path)
 {
-    const QList<QSslCertificate> authorities = QSslCertificate::fromPath(ca_path);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.addCaCertificates(authorities);
+    const bool added = configuration.addCaCertificates(ca_path);
     QSslConfiguration::setDefaultConfiguration(configuration);
-    return !authorities.isEmpty();
+    return added;
 }

@@ -30,7 +30,11 @@ struct TestHttpRequest {
     QByteArray path;
     QList<QPair<QByteArray, QByteArray>> headers;
 
-    QByteArray header(const QByteArray& name) const;
+    QByteArray header(const QByteArray& name) const
+    {
+        const auto found = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
+        return found == headers.end() ? QByteArray() : found->second;
+    }
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 for the tests' own process, over TLS
@@ -45,7 +49,10 @@ public:
 
     bool listen() { return server_->listen(QHostAddress::LocalHost, 0); }
     // "https://127.0.0.1:<port><path>" (or http for a plain server).
-    QString url(const QString& path) const;
+    QString url(const QString& path) const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2%3").arg(encrypted_ ? "https" : "http").arg(server_->serverPort()).arg(path);
+    }
 
     void setResponse(const QString& path, const TestHttpResponse& response) { responses_.insert(path, response); }
     void serve(const QString& path, const QByteArray& body) { setResponse(path, {200, "OK", body}); }
@@ -59,12 +66,16 @@ public:
     }
 
     QList<TestHttpRequest> requests() const { return requests_; }
-    int requestCount(const QString& path) const;
+    int requestCount(const QString& path) const
+    {
+        return int(std::count_if(requests_.begin(), requests_.end(), [&](const TestHttpRequest& r) { return r.path == path.toUtf8(); }));
+    }
 
 private:
     void acceptConnections();
 
     std::unique_ptr<QTcpServer> server_;
+    bool encrypted_;
     QHash<QString, TestHttpResponse> responses_;
     QList<TestHttpRequest> requests_;
 };
