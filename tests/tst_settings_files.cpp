@@ -93,9 +93,8 @@ void SettingsFilesTest::exportThenImportPutsFileOnUnit()
     QCOMPARE(child<QSpinBox>(*window_, "spinBox_vne")->value(), 150);
     QVERIFY(sim::unit().receivedFrames().empty());
     click("pushButton_update");
-    const std::vector<COMMS_MSG_t> writes = harness::framesWithId(0x390);
-    QCOMPARE(writes.size(), size_t(1));
-    QVERIFY(harness::sameFrame(writes[0], harness::settingsWriteFrame(VNE_INDEX, 150)));
+    QCOMPARE(status(), QStringLiteral("Successfully sent 1 configuration value(s) to device"));
+    QCOMPARE(sim::unit().settingsValue(VNE_INDEX), 150u);
     click("pushButton_save");
     QCOMPARE(status(), QStringLiteral("Configuration saved to EEPROM successfully"));
 }
@@ -156,21 +155,20 @@ void SettingsFilesTest::compareListsDifferingFields()
     QCOMPARE(rows, (QStringList{"vne", "180", "150", "map_view", "Track Up", "North Up"}));
 }
 
+// A copy of what the unit held, not of what the form adjusted it to, so the
+// user can always go back to it.
 void SettingsFilesTest::loadLeavesBackupOfUnitSettings()
 {
-    sim::unit().setSettingsValue(VNE_INDEX, 240);
+    sim::unit().setSettingsValue(VNE_INDEX, 250);
     click("pushButton_load");
 
     // Named by the unit's serial and the time: the start-up's load, then this one.
-    const QDir backups(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                       + QStringLiteral("/settings-backups"));
+    const QDir backups(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/settings-backups");
     const QStringList files = backups.entryList({QStringLiteral("AE020457_*.json")}, QDir::Files, QDir::Name);
     QCOMPARE(files.size(), 2);
     QFile backup(backups.filePath(files.last()));
     QVERIFY(backup.open(QIODevice::ReadOnly));
-    Settings_t saved;
-    QVERIFY(settings_file_import(backup.readAll(), 0, &saved, nullptr, nullptr));
-    QCOMPARE(saved.vspeeds.Vne, uint8_t(240));
+    QCOMPARE(backup.readAll(), settings_file_export(sim::unit().settings(), settings_file_unit_t{device_serial, fw}));
 }
 
 QTEST_MAIN(SettingsFilesTest)

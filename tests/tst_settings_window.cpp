@@ -29,7 +29,6 @@ Q_DECLARE_METATYPE(WireValues)
 namespace {
 
 const char* const kSavedStatus = "Configuration saved to EEPROM successfully";
-const char* const kNoChangesStatus = "No changes to send";
 const char* const kSentOneStatus = "Successfully sent 1 configuration value(s) to device";
 
 uint32_t floatBits(float value)
@@ -64,24 +63,17 @@ QString shownText(const QWidget* widget)
     return widget->metaObject()->userProperty().read(widget).toString();
 }
 
-// A list's items, or a box's or slider's range.
-QStringList choicesOf(const QWidget* widget)
+// The list's items or the box's or slider's range are what the field allows.
+void verifyAgreesWithField(const QWidget* widget, const settings_field_t& field)
 {
     auto* list = qobject_cast<const QComboBox*>(widget);
-    if (list == nullptr)
-        return {widget->property("minimum").toString(), widget->property("maximum").toString()};
-    QStringList items;
-    for (int i = 0; i < list->count(); i++)
-        items.append(list->itemText(i));
-    return items;
-}
-
-QStringList choicesOf(const settings_field_t& field)
-{
-    QStringList items;
+    QCOMPARE(list != nullptr ? list->count() : 0, field.choice_count);
     for (int i = 0; i < field.choice_count; i++)
-        items.append(QString::fromUtf8(field.choices[i].text));
-    return field.choice_count > 0 ? items : QStringList{QString::number(field.minimum), QString::number(field.maximum)};
+        QCOMPARE(list->itemText(i), QString::fromUtf8(field.choices[i].text));
+    if (list == nullptr) {
+        QCOMPARE(widget->property("minimum").toDouble(), field.minimum);
+        QCOMPARE(widget->property("maximum").toDouble(), field.maximum);
+    }
 }
 
 Step press(const char* button)
@@ -111,7 +103,6 @@ class SettingsWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init() { sim::unit().reset(); }
     void cleanup() { window_.reset(); }
 
@@ -131,16 +122,9 @@ private:
     QString status() const { return harness::statusText(*window_); }
     void verifyWrites(const WireValues& expected);
 
-    // Every load leaves a backup in the per-user data folder: a scratch one.
-    std::unique_ptr<ScratchHome> home_;
+    ScratchHome home_; // every load leaves a backup in the per-user data folder
     std::unique_ptr<MainWindow> window_;
 };
-
-void SettingsWindowTest::initTestCase()
-{
-    home_ = std::make_unique<ScratchHome>();
-    QVERIFY(home_->isValid());
-}
 
 bool SettingsWindowTest::startWindow(const QString& awaitedStatus)
 {
@@ -151,13 +135,12 @@ bool SettingsWindowTest::startWindow(const QString& awaitedStatus)
 // The settings writes the unit received, each exactly as expected.
 void SettingsWindowTest::verifyWrites(const WireValues& expected)
 {
-    const std::vector<COMMS_MSG_t> writes = harness::framesWithId(0x390);
-    QCOMPARE(writes.size(), size_t(expected.size()));
-    for (size_t i = 0; i < writes.size(); i++) {
-        const auto& value = expected[qsizetype(i)];
-        QVERIFY2(harness::sameFrame(writes[i], harness::settingsWriteFrame(value.first, value.second)),
-                 qPrintable(QStringLiteral("write %1 (index %2)").arg(i).arg(writes[i].data[0])));
+    WireValues written;
+    for (const COMMS_MSG_t& frame : harness::framesWithId(0x390)) {
+        written.append({frame.data[0], get_u32_le(&frame.data[1])});
+        QVERIFY(harness::sameFrame(frame, harness::settingsWriteFrame(frame.data[0], written.last().second)));
     }
+    QCOMPARE(written, expected);
 }
 
 void SettingsWindowTest::widgetShowsAndSendsItsIndex_data()
@@ -196,13 +179,10 @@ void SettingsWindowTest::widgetShowsAndSendsItsIndex_data()
     row("max_volt_warn_value", "max_volt_warning", "14.9", "65", {{10, 650}});
     row("min_volt_alert_value", "min_volt_alert", "10.9", "5.1", {{27, 51}});
     row("max_volt_alert_value", "max_volt_alert", "15.6", "11.2", {{28, 112}});
-    row("comboBox_reg_prefix", "", "D", "G", {{11, 0x472D4546}, {12, 0x47480000}, {13, 0}});
-    row("text_registration_num", "", "-EFGH", "-XYZ", {{11, 0x442D5859}, {12, 0x5A000000}, {13, 0}});
     row("backlight_slider", "display_brightness", "17", "5", {{24, 5}});
     row("roll_corr_spinbox", "roll_correction", "1.5", "2.5", {{25, floatBits(2.5f)}});
     row("pitch_corr_spinbox", "pitch_correction", "-2.5", "-0.5", {{26, floatBits(-0.5f)}});
     row("text_bg_alpha_slider", "text_background_transparency", "200", "77", {{29, 77}});
-    row("text_icao", "", "ABC123", "ABC", {{31, 0xABC}});
     row("radioButton_use_icao", "", "false", "true", {{32, 0}});
     row("comboBox_emitter_cat", "emitter_category", "B6 : Unmanned aerial vehicle", "A3 : Large (75k to 300k lbs)", {{33, 3}});
     row("comboBox_term_res", "termination_resistor", "Disable", "Enable", {{34, 1}});
@@ -242,7 +222,7 @@ void SettingsWindowTest::widgetShowsAndSendsItsIndex()
     QWidget* input = child<QWidget>(*window_, qPrintable(widget));
     QCOMPARE(shownText(input), shown);
     if (const settings_field_t* range = settings_field_by_name(field))
-        QCOMPARE(choicesOf(input), choicesOf(*range));
+        verifyAgreesWithField(input, *range);
     if (!entered.isEmpty())
         input->metaObject()->userProperty().write(input, entered);
     click("pushButton_update");
@@ -263,9 +243,7 @@ void SettingsWindowTest::commandOutcome_data()
     const Step load = press("pushButton_load");
     const Step update = press("pushButton_update");
     const Step save = press("pushButton_save");
-    auto sendAtOnce = [](int index) {
-        return Step([=](MainWindow& window) { window.updateConfigValueAndSend(settings_struct_index(index), 123); });
-    };
+    const Step sendAtOnce = [](MainWindow& window) { window.updateConfigValueAndSend(VNE_INDEX, 123); };
     const Step neverStored = [](MainWindow&) {
         Settings_t record = sim::factory_settings();
         record.crc32 = 0xFFFFFFFF;
@@ -277,39 +255,33 @@ void SettingsWindowTest::commandOutcome_data()
         sim::unit().setSettingsValue(VNE_INDEX, 170);
     };
     const Step countsTooMany = [](MainWindow&) { sim::unit().setSettingsValue(SETTINGS_NUM_ELEMENTS, 40); };
+    auto row = [](const char* name, const Step& setup, const Step& command, const char* status, uint pendingVne) {
+        QTest::newRow(name) << setup << command << QString(status) << pendingVne;
+    };
 
-    QTest::newRow("load") << none << load << harness::kLoadedStatus << 0u;
-    QTest::newRow("load: value unreadable") << unitChangedAndReadFails(4 + 17) << load
-                                            << "Error: Failed to read value 17 from device; the settings shown are "
-                                               "unchanged" << 180u;
-    QTest::newRow("load: checksum unreadable") << unitChangedAndReadFails(0) << load
-                                               << "Error: Failed to read checksum from device" << 180u;
-    QTest::newRow("load: never stored") << neverStored << load
-                                        << "Error: The device has never stored its settings (its checksum word is "
-                                           "erased); the settings shown are unchanged" << 180u;
-    QTest::newRow("update") << none << update << kSentOneStatus << 0u;
-    QTest::newRow("update: value refused") << addFault(0x390, 0, sim::FAULT_NACK) << update
-                                           << "Sent 0 value(s), 1 failed" << 180u;
-    QTest::newRow("send at once") << none << sendAtOnce(VNE_INDEX) << "Configuration updated successfully" << 123u;
-    QTest::newRow("send at once: refused") << addFault(0x390, 0, sim::FAULT_NACK) << sendAtOnce(VNE_INDEX)
-                                           << "Error: Failed to send configuration to device" << 123u;
-    QTest::newRow("send at once: no such index") << none << sendAtOnce(SETTINGS_LAST_INDEX)
-                                                 << "Error: Failed to update configuration" << 180u;
-    QTest::newRow("save") << update << save << kSavedStatus << 0u;
-    QTest::newRow("save: unit holds another value") << changedOnUnit << save
-                                                    << "Error: Configuration stored, but 1 value(s) on the device "
-                                                       "differ from the form; Update sends them, then save again"
-                                                    << 180u;
-    QTest::newRow("save: store refused") << addFault(0x3A0, 0, sim::FAULT_NACK, 1) << save
-                                         << "Error: Failed to store configuration to EEPROM" << 180u;
-    QTest::newRow("save: version unreadable") << addFault(0x370, 0, sim::FAULT_NO_REPLY) << save
-                                              << "Error: Failed to read memory version from device" << 180u;
-    QTest::newRow("save: counts too many") << countsTooMany << save
-                                           << "Error: The device counts 40 settings words, more than the 31 this "
-                                              "program knows; nothing was stored" << 180u;
-    QTest::newRow("save: read-back fails") << addFault(0x370, 2, sim::FAULT_NO_REPLY) << save
-                                           << "Error: The device stored its settings, but value 0 could not be read "
-                                              "back to check them" << 180u;
+    row("load", none, load, harness::kLoadedStatus, 0);
+    row("load: value unreadable", unitChangedAndReadFails(4 + 17), load,
+        "Error: Failed to read value 17 from device; the settings shown are unchanged", 180);
+    row("load: never stored", neverStored, load,
+        "Error: The device has never stored its settings (its checksum word is erased); the settings shown are "
+        "unchanged", 180);
+    row("update", none, update, kSentOneStatus, 0);
+    row("update: value refused", addFault(0x390, 0, sim::FAULT_NACK), update, "Sent 0 value(s), 1 failed", 180);
+    row("send at once", none, sendAtOnce, "Configuration updated successfully", 123);
+    row("send at once: refused", addFault(0x390, 0, sim::FAULT_NACK), sendAtOnce,
+        "Error: Failed to send configuration to device", 123);
+    row("save", update, save, kSavedStatus, 0);
+    row("save: unit holds another value", changedOnUnit, save,
+        "Error: Configuration stored, but 1 value(s) on the device differ from the form; Update sends them, then "
+        "save again", 180);
+    row("save: store refused", addFault(0x3A0, 0, sim::FAULT_NACK, 1), save,
+        "Error: Failed to store configuration to EEPROM", 180);
+    row("save: version unreadable", addFault(0x370, 0, sim::FAULT_NO_REPLY), save,
+        "Error: Failed to read memory version from device", 180);
+    row("save: counts too many", countsTooMany, save,
+        "Error: The device counts 40 settings words, more than the 31 this program knows; nothing was stored", 180);
+    row("save: read-back fails", addFault(0x370, 2, sim::FAULT_NO_REPLY), save,
+        "Error: The device stored its settings, but value 0 could not be read back to check them", 180);
 }
 
 // Vne is edited to 180 and not sent; then the command runs. A failure loses
@@ -332,7 +304,7 @@ void SettingsWindowTest::commandOutcome()
     sim::unit().clearFaults();
     sim::unit().clearRecords();
     click("pushButton_update");
-    QCOMPARE(status(), QLatin1String(pendingVne != 0 ? kSentOneStatus : kNoChangesStatus));
+    QCOMPARE(status(), QString(pendingVne != 0 ? kSentOneStatus : "No changes to send"));
     verifyWrites(pendingVne != 0 ? WireValues{{VNE_INDEX, pendingVne}} : WireValues{});
 }
 
@@ -355,7 +327,7 @@ void SettingsWindowTest::refusedWhileLinkNotFree()
                                   : "Failed to connect to EFIS via USB or CAN FD - please check connections"));
     child<QSpinBox>(*window_, "spinBox_vne")->setValue(180);
     if (uploading) {
-        const QString database = home_->path() + QStringLiteral("/airports.db");
+        const QString database = home_.path() + QStringLiteral("/airports.db");
         QFile file(database);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(patternBytes(32 * 1024, 7)) > 0);
         file.close();
@@ -367,11 +339,12 @@ void SettingsWindowTest::refusedWhileLinkNotFree()
     harness::ModalAnswers noDialogExpected([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     sim::unit().clearRecords();
     OutputCapture err(stderr);
+    const QString refusal = uploading ? "Busy: wait until the upload to the device has finished"
+                                      : "Error: No communication interface connected (USB HID or CAN FD)";
     for (const char* button : {"pushButton_load", "pushButton_update", "pushButton_save", "pushButton_reboot"}) {
         window_->statusBar()->clearMessage();
         click(button);
-        QCOMPARE(status(), uploading ? "Busy: wait until the upload to the device has finished"
-                                     : "Error: No communication interface connected (USB HID or CAN FD)");
+        QCOMPARE(status(), refusal);
     }
     QVERIFY(harness::hasDebugLine(err.lines(), uploading ? "Link busy: an upload is running"
                                                          : "No communication interface connected"));
@@ -382,7 +355,7 @@ void SettingsWindowTest::refusedWhileLinkNotFree()
     for (uint32_t settingsRequest : {0x370u, 0x390u, 0x3A0u, 0x3B0u})
         QVERIFY(harness::framesWithId(settingsRequest).empty());
     click("pushButton_update");
-    QCOMPARE(status(), QString(uploading ? kSentOneStatus : "Error: No communication interface connected (USB HID or CAN FD)"));
+    QCOMPARE(status(), uploading ? QString(kSentOneStatus) : refusal);
 }
 
 // The pickers are used from the last to the first, the last one twice; the
@@ -442,7 +415,6 @@ void SettingsWindowTest::rebootAsksToReconnectSendsRequestAndQuits()
     QVERIFY(startWindow());
     sim::unit().clearRecords();
     harness::ModalAnswers answer([](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click(); });
-    OutputCapture err(stderr);
     const int kNeverQuit = 2;
     QTimer::singleShot(harness::kStatusWaitMs, [] { QCoreApplication::exit(kNeverQuit); });
     QTimer::singleShot(0, child<QPushButton>(*window_, "pushButton_reboot"), &QPushButton::click);
@@ -455,7 +427,6 @@ void SettingsWindowTest::rebootAsksToReconnectSendsRequestAndQuits()
     QCOMPARE(frames.size(), size_t(1));
     QVERIFY(harness::sameFrame(frames[0], sim::make_frame(0x3B0, CAN_1_BYTES, {0x48})));
     QVERIFY(sim::unit().rebootRequested());
-    QVERIFY(harness::hasDebugLine(err.lines(), QStringLiteral("Reboot command sent successfully")));
     QCOMPARE(status(), QStringLiteral("Reboot command sent to device"));
 }
 

@@ -5,6 +5,7 @@
 // modal dialogs, and reads back what the unit received. Header-only, so the
 // window suites need nothing beyond what they already link.
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -29,10 +30,7 @@ namespace harness {
 const int kStatusWaitMs = 60000;
 const char* const kLoadedStatus = "Configuration successfully loaded from device";
 
-inline QString statusText(const MainWindow& window)
-{
-    return window.statusBar()->currentMessage();
-}
+inline QString statusText(const MainWindow& window) { return window.statusBar()->currentMessage(); }
 
 inline bool waitForStatus(const MainWindow& window, const QString& status)
 {
@@ -42,8 +40,7 @@ inline bool waitForStatus(const MainWindow& window, const QString& status)
 // The load's status, with or without its note on values the form adjusted.
 inline bool waitForLoaded(const MainWindow& window)
 {
-    return QTest::qWaitFor([&] { return statusText(window).startsWith(QLatin1String(kLoadedStatus)); },
-                           kStatusWaitMs);
+    return QTest::qWaitFor([&] { return statusText(window).startsWith(QLatin1String(kLoadedStatus)); }, kStatusWaitMs);
 }
 
 // A shown window; it connects to the unit, and loads its settings, from the
@@ -60,10 +57,9 @@ inline std::unique_ptr<MainWindow> startWindow()
 template <typename Widget>
 Widget* child(const QObject& window, const char* name)
 {
-    Widget* widget = window.findChild<Widget*>(QLatin1String(name));
-    if (widget == nullptr)
-        qFatal("no widget named %s of the expected class", name);
-    return widget;
+    if (Widget* widget = window.findChild<Widget*>(QLatin1String(name)))
+        return widget;
+    qFatal("no widget named %s of the expected class", name);
 }
 
 // Answers every modal dialog that opens while it lives, recording each box's
@@ -112,12 +108,10 @@ private:
 
 inline std::vector<COMMS_MSG_t> framesWithId(uint32_t can_id)
 {
-    std::vector<COMMS_MSG_t> matching;
-    for (const COMMS_MSG_t& frame : sim::unit().receivedFrames()) {
-        if (frame.can_ID == can_id)
-            matching.push_back(frame);
-    }
-    return matching;
+    std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
+    auto other = [=](const COMMS_MSG_t& frame) { return frame.can_ID != can_id; };
+    frames.erase(std::remove_if(frames.begin(), frames.end(), other), frames.end());
+    return frames;
 }
 
 // True when the frame carries exactly the expected identifier, length code
@@ -141,11 +135,7 @@ inline COMMS_MSG_t settingsWriteFrame(uint8_t index, uint32_t value)
 inline bool hasDebugLine(const QStringList& lines, const QString& message)
 {
     const QString start = QStringLiteral("Debug: ") + message + QStringLiteral(" (");
-    for (const QString& line : lines) {
-        if (line.startsWith(start))
-            return true;
-    }
-    return false;
+    return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); });
 }
 
 } // namespace harness
