@@ -184,7 +184,7 @@ void SettingsWindowTest::widgetShowsAndSendsItsIndex_data()
     row("pitch_corr_spinbox", "pitch_correction", "-2.5", "-0.5", {{26, floatBits(-0.5f)}});
     row("text_bg_alpha_slider", "text_background_transparency", "200", "77", {{29, 77}});
     row("radioButton_use_icao", "", "false", "true", {{32, 0}});
-    row("comboBox_emitter_cat", "emitter_category", "B6 : Unmanned aerial vehicle", "A3 : Large (75k to 300k lbs)", {{33, 3}});
+    row("comboBox_emitter_cat", "emitter_category", "B6 : Unmanned aerial vehicle", "A7 : Rotorcraft", {{33, 7}});
     row("comboBox_term_res", "termination_resistor", "Disable", "Enable", {{34, 1}});
     row("comboBox_map_view", "map_view", "Track Up", "North Up", {{35, 0}});
     adjusted("Vne 250", "spinBox_vne", 6, 250, "240", 240);
@@ -254,6 +254,8 @@ void SettingsWindowTest::commandOutcome_data()
         update(window);
         sim::unit().setSettingsValue(VNE_INDEX, 170);
     };
+    // Vne counts as changed, but the unit holds what the form shows.
+    const Step editedBack = [](MainWindow& window) { child<QSpinBox>(window, "spinBox_vne")->setValue(200); };
     const Step countsTooMany = [](MainWindow&) { sim::unit().setSettingsValue(SETTINGS_NUM_ELEMENTS, 40); };
     auto row = [](const char* name, const Step& setup, const Step& command, const char* status, uint pendingVne) {
         QTest::newRow(name) << setup << command << QString(status) << pendingVne;
@@ -262,6 +264,7 @@ void SettingsWindowTest::commandOutcome_data()
     row("load", none, load, harness::kLoadedStatus, 0);
     row("load: value unreadable", unitChangedAndReadFails(4 + 17), load,
         "Error: Failed to read value 17 from device; the settings shown are unchanged", 180);
+    row("load: no checksum", unitChangedAndReadFails(0), load, "Error: Failed to read checksum from device", 180);
     row("load: never stored", neverStored, load,
         "Error: The device has never stored its settings (its checksum word is erased); the settings shown are "
         "unchanged", 180);
@@ -270,7 +273,7 @@ void SettingsWindowTest::commandOutcome_data()
     row("send at once", none, sendAtOnce, "Configuration updated successfully", 123);
     row("send at once: refused", addFault(0x390, 0, sim::FAULT_NACK), sendAtOnce,
         "Error: Failed to send configuration to device", 123);
-    row("save", update, save, kSavedStatus, 0);
+    row("save", editedBack, save, kSavedStatus, 0);
     row("save: unit holds another value", changedOnUnit, save,
         "Error: Configuration stored, but 1 value(s) on the device differ from the form; Update sends them, then "
         "save again", 180);
@@ -394,10 +397,9 @@ void SettingsWindowTest::colourPickersHandOnOpaqueColours()
                                          "Select Airplane Color", "Select Approach Indicator Color",
                                          "Select Ground Color 1", "Select Ground Color 0", "Select Sky Color 1",
                                          "Select Sky Color 0"}));
-    const QColor sky(135, 206, 235);
-    const QColor ground(34, 139, 34);
     QCOMPARE(suggested, (QList<QColor>{Qt::white, Qt::white, Qt::red, Qt::yellow, Qt::green, Qt::white, Qt::yellow,
-                                       ground, ground, sky, sky}));
+                                       QColor(34, 139, 34), QColor(34, 139, 34), QColor(135, 206, 235),
+                                       QColor(135, 206, 235)}));
     QCOMPARE(initial.mid(0, 3), (QList<QColor>{QColor(0x123456), QColor(0x10, 0x20, 1), QColor(0xCC0000)}));
     QCOMPARE(child<QPushButton>(*window_, pickers[0])->styleSheet(), QStringLiteral("background-color: #112233;"));
     click("pushButton_update");
@@ -414,7 +416,7 @@ void SettingsWindowTest::rebootAsksToReconnectSendsRequestAndQuits()
 {
     QVERIFY(startWindow());
     sim::unit().clearRecords();
-    harness::ModalAnswers answer([](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click(); });
+    harness::ModalAnswers answer([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
     const int kNeverQuit = 2;
     QTimer::singleShot(harness::kStatusWaitMs, [] { QCoreApplication::exit(kNeverQuit); });
     QTimer::singleShot(0, child<QPushButton>(*window_, "pushButton_reboot"), &QPushButton::click);

@@ -15,8 +15,7 @@ public:
     {
         QStandardPaths::setTestModeEnabled(true);
     }
-    ScratchHome(const ScratchHome&) = delete;
-    ScratchHome& operator=(const ScratchHome&) = delete;
+    // Not copyable, as its temporary directory is not.
 
     bool isValid() const { return home_.isValid(); }
     QString path() const { return home_.path(); }
