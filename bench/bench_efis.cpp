@@ -121,8 +121,9 @@ void settings_figure(const char* what, const std::function<bool()>& transfer, in
     std::sort(times.begin(), times.end());
     const double median = times[times.size() / 2], delay_ms = option("--link-delay-us", 1000) / 1000.0;
     const double bound = reports * delay_ms + pauses * double(kSettingsPauseMs);
-    fprintf(g_figures, "%-8s median %7.2f ms; bound %7.2f ms (%d reports of %.3f ms, %d pauses of %lu ms); ratio %.3f%s\n",
-            what, median, bound, reports, delay_ms, pauses, kSettingsPauseMs, median / bound, ok ? "" : "; FAILED");
+    fprintf(g_figures,
+            "%-8s median %7.2f ms; bound %7.2f ms (%d reports of %.3f ms, %d pauses of %lu ms); ratio %.3f%s\n", what,
+            median, bound, reports, delay_ms, pauses, kSettingsPauseMs, median / bound, ok ? "" : "; FAILED");
 }
 
 void bench_settings(CommsManager* comms)
@@ -173,7 +174,8 @@ void upload(CommsManager* comms, const char* what, const QString& path, double p
     const bool completed = path.endsWith(".bin") ? send_fw(comms, file.constData(), 64, on_progress, nullptr)
                                                  : send_airport_db(comms, file.constData(), on_progress, nullptr);
     const double seconds = us_since(start) / 1e6;
-    const double per_packet_us = g_writes < 2 ? 0.0 : (us_since(g_first_write) - us_since(g_last_write)) / (g_writes - 1);
+    const double per_packet_us
+        = g_writes < 2 ? 0.0 : (us_since(g_first_write) - us_since(g_last_write)) / (g_writes - 1);
     double median_us = g_writes < 2 ? 0.0 : kHistogramUs;
     for (uint32_t us = 0, seen = 0; g_writes >= 2 && us < kHistogramUs && median_us == kHistogramUs; us++)
         median_us = (seen += g_cycles_us[us]) > (g_writes - 1) / 2 ? us + 0.5 : median_us;
@@ -388,7 +390,8 @@ int main(int argc, char* argv[])
     g_arguments = app.arguments();
     const QString which = g_arguments.value(1);
     if (!QStringList{"settings", "flash", "startup", "upload"}.contains(which)) {
-        fprintf(stderr, "usage: %s settings|flash|startup|upload [options] (see the head of bench_efis.cpp)\n", argv[0]);
+        fprintf(stderr, "usage: %s settings|flash|startup|upload [options] (see the head of bench_efis.cpp)\n",
+                argv[0]);
         return 2;
     }
     fflush(stdout);

@@ -82,10 +82,13 @@ private slots:
         const QByteArray factory = settings_file_export(settings, unit);
         uint32_t vne = 160;
         settings_set_value(&settings, VNE_INDEX, &vne);
-        const QList<QPair<QString, QByteArray>> files = {
-            {"firmware/downloads_manifest.json", manifest}, {"firmware/efis_1.4.0.bin", image},
-            {"firmware/airport_2026.db", database},         {"tampered/efis_1.4.0.bin", tampered},
-            {"settings/factory.json", factory},             {"settings/vne160.json", settings_file_export(settings, unit)}};
+        const QList<QPair<QString, QByteArray>> files
+            = {{"firmware/downloads_manifest.json", manifest},
+               {"firmware/efis_1.4.0.bin", image},
+               {"firmware/airport_2026.db", database},
+               {"tampered/efis_1.4.0.bin", tampered},
+               {"settings/factory.json", factory},
+               {"settings/vne160.json", settings_file_export(settings, unit)}};
         for (const auto& file : files)
             QVERIFY(writeWholeFile(dir.filePath(file.first), file.second));
     }
@@ -118,7 +121,8 @@ private slots:
             "    \"serial_number\": \"0xAE020457\",\n    \"transport\": \"USB HID\"\n}\n", "", "");
         row("waiting for a unit that never comes", "--wait 1 identify", NO_UNIT, 3, "",
             "no unit yet; waiting up to 1 s for one", none);
-        row("--wait without a number", "identify --wait soon", UNIT, 2, "", "--wait takes a whole number of seconds", none);
+        row("--wait without a number", "identify --wait soon", UNIT, 2, "", "--wait takes a whole number of seconds",
+            none);
         row("reboot", "reboot", UNIT, 0, "Reboot command sent to device\n", "", "reboot frame sent");
         row("firmware FILE", "firmware firmware/efis_1.4.0.bin", UNIT, 0, rebooting, "", flashed);
         row("firmware --latest", "--wait 5 firmware --latest", UNIT, 0, rebooting, "", flashed);
@@ -155,7 +159,8 @@ private slots:
         row("settings diff, different", "settings diff settings/vne160.json", UNIT, 1, "vne: unit 150, file 160\n",
             "", "");
         // 2, not 1: a script must not take a file that could not be read for one that differs.
-        row("settings diff, no such file", "settings diff missing.json", UNIT, 2, "", "could not read missing.json", none);
+        row("settings diff, no such file", "settings diff missing.json", UNIT, 2, "", "could not read missing.json",
+            none);
         row("--help", "--help", UNIT, 0, "Usage: efis-cli-simulated [options] <command> [arguments]\n*", "", none);
         row("no command", "", UNIT, 2, "", "no command given", none);
         row("unknown command", "flash", UNIT, 2, "", "unknown command \"flash\"", none);
@@ -202,13 +207,14 @@ private slots:
         QProcess process;
         start(&process, {"--verbose", "firmware", "large.bin"});
         QByteArray out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).contains("Starting firmware data transmission"),
-                                 kRunBoundMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += process.readAllStandardOutput()).contains("Starting firmware data transmission"), kRunBoundMs);
         ::kill(pid_t(process.processId()), SIGINT);
         QVERIFY(process.waitForFinished(kRunBoundMs));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
-        QVERIFY(process.readAllStandardError().contains("interrupted: the firmware upload stopped between two packets"));
+        QVERIFY(
+            process.readAllStandardError().contains("interrupted: the firmware upload stopped between two packets"));
         QVERIFY(sim::unit().loadState(statePath));
         // Some of the payload went out, and far from all of it.
         QVERIFY(framesSent(CANMSG_WRITE_MX25) > 0);

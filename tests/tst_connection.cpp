@@ -26,7 +26,8 @@ private slots:
         QTest::addColumn<int>("fault");
         QTest::addColumn<int>("param");
         QTest::addColumn<QString>("answerLine");
-        const QString connected = "Successfully connected via USB HID! Serial number: 0xAE00ABCD, firmware 2.10.3 (rc 7)";
+        const QString connected
+            = "Successfully connected via USB HID! Serial number: 0xAE00ABCD, firmware 2.10.3 (rc 7)";
         const QString readError = "get_serialnumber: Error reading response from device (";
         QTest::newRow("answered") << -1 << 0 << connected;
         QTest::newRow("garbage report first") << int(sim::FAULT_GARBAGE_REPORT) << 40 << connected;
@@ -73,10 +74,10 @@ private slots:
         }
         QCOMPARE(sim::open_hid_devices(), 0);
         QCOMPARE(comms.write(sim::make_frame(0x370, CAN_2_BYTES, {0xCC, 1})), -1);
-        QCOMPARE(out.lines().mid(3), (QStringList{"Failed to get serial number from USB HID - disconnecting",
-                                                  "USB HID unavailable, attempting CAN FD interface: can0",
-                                                  "Failed to connect to CAN FD", "Failed to connect via USB HID or CAN FD",
-                                                  "No interface connected."}));
+        QCOMPARE(out.lines().mid(3),
+                 (QStringList{"Failed to get serial number from USB HID - disconnecting",
+                              "USB HID unavailable, attempting CAN FD interface: can0", "Failed to connect to CAN FD",
+                              "Failed to connect via USB HID or CAN FD", "No interface connected."}));
     }
 
     // The reply is known by the low 11 bits of its identifier and by its length.

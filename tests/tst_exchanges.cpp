@@ -69,7 +69,8 @@ class TestExchanges : public QObject
         }
         comms = std::make_unique<CommsManager>();
         OutputCapture out;
-        const bool connected = comms->establish_connection() && comms->getActiveInterface() == (transport == Usb ? USB_HID : CAN_FD);
+        const bool connected
+            = comms->establish_connection() && comms->getActiveInterface() == (transport == Usb ? USB_HID : CAN_FD);
         sim::unit().clearRecords();
         return connected;
     }
@@ -102,34 +103,44 @@ private slots:
         QTest::addColumn<bool>("busy");
         QTest::addColumn<QString>("line"); // none when the exchange succeeds
         QTest::addColumn<Bytes>("report"); // the request as it travels on USB; in a record on CAN FD
-        const auto add = [](const QByteArray& name, int exchange, int fault, int param, const QString& line, int transport = Usb,
-                            bool busy = false, const Bytes& report = {}) {
+        const auto add = [](const QByteArray& name, int exchange, int fault, int param, const QString& line,
+                            int transport = Usb, bool busy = false, const Bytes& report = {}) {
             transport_row(transport, name.constData()) << exchange << fault << param << busy << line << report;
         };
         for (int transport : {Usb, CanFd}) {
-            add("set value", SetValue, -1, 0, {}, transport, true, {0x05, 0x90, 0x03, 0x00, 0x00, 0x05, 0x06, 0xC8, 0x00, 0x00, 0x00});
+            add("set value", SetValue, -1, 0, {}, transport, true,
+                {0x05, 0x90, 0x03, 0x00, 0x00, 0x05, 0x06, 0xC8, 0x00, 0x00, 0x00});
             add("get value", GetValue, -1, 0, {}, transport, true, {0x05, 0x70, 0x03, 0x00, 0x00, 0x02, 0xCC, 0x06});
-            add("set calibration", SetCalibration, -1, 0, {}, transport, true, {0x05, 0x50, 0x03, 0x00, 0x00, 0x05, 0x06, 0x00, 0x00, 0x80, 0x3F});
-            add("save settings", SaveSettings, -1, 0, {}, transport, true, {0x05, 0xA0, 0x03, 0x00, 0x00, 0x04, 0xD4, 0xC3, 0xB2, 0xA1});
-            add("save calibration", SaveCalibration, -1, 0, {}, transport, true, {0x05, 0x60, 0x03, 0x00, 0x00, 0x04, 0x04, 0x03, 0x02, 0x01});
-            add("identity, busy link", Identity, sim::FAULT_NO_REPLY, 0, "get_serialnumber: No valid WHOAMI response before timeout.", transport, true);
-            add("value, busy link", GetValue, sim::FAULT_NO_REPLY, 0, "get_value: timeout waiting for response (expected CAN ID 0x380).", transport, true);
-            add("acknowledgement, busy link", SetValue, sim::FAULT_NO_REPLY, 0, "wait_for_ack: timeout waiting for ACK (expected CAN ID 0x390).",
-                transport, true);
-            add("flash acknowledgement, busy link", FlashAck, sim::FAULT_NO_REPLY, 0, "wait_for_mx25_ack: timeout waiting for MX25 ACK.", transport,
-                true);
+            add("set calibration", SetCalibration, -1, 0, {}, transport, true,
+                {0x05, 0x50, 0x03, 0x00, 0x00, 0x05, 0x06, 0x00, 0x00, 0x80, 0x3F});
+            add("save settings", SaveSettings, -1, 0, {}, transport, true,
+                {0x05, 0xA0, 0x03, 0x00, 0x00, 0x04, 0xD4, 0xC3, 0xB2, 0xA1});
+            add("save calibration", SaveCalibration, -1, 0, {}, transport, true,
+                {0x05, 0x60, 0x03, 0x00, 0x00, 0x04, 0x04, 0x03, 0x02, 0x01});
+            add("identity, busy link", Identity, sim::FAULT_NO_REPLY, 0,
+                "get_serialnumber: No valid WHOAMI response before timeout.", transport, true);
+            add("value, busy link", GetValue, sim::FAULT_NO_REPLY, 0,
+                "get_value: timeout waiting for response (expected CAN ID 0x380).", transport, true);
+            add("acknowledgement, busy link", SetValue, sim::FAULT_NO_REPLY, 0,
+                "wait_for_ack: timeout waiting for ACK (expected CAN ID 0x390).", transport, true);
+            add("flash acknowledgement, busy link", FlashAck, sim::FAULT_NO_REPLY, 0,
+                "wait_for_mx25_ack: timeout waiting for MX25 ACK.", transport, true);
         }
         for (int exchange : {SetValue, FlashAck}) {
             const bool flash = exchange == FlashAck;
             const QByteArray kind = flash ? "flash acknowledgement: " : "acknowledgement: ";
             const QString prefix = flash ? "wait_for_mx25_ack: " : "";
             add(kind + "ACK", exchange, -1, 0, {});
-            add(kind + "NACK", exchange, sim::FAULT_NACK, 0, flash ? "wait_for_mx25_ack: MX25 NACK (op=0xAE)" : "NACK received for command CAN ID 0x390.");
-            add(kind + "status 7", exchange, sim::FAULT_BAD_STATUS, 7, (flash ? prefix : "ACK validation failed: ") + "invalid status byte 7 (expected 0 or 1)");
+            add(kind + "NACK", exchange, sim::FAULT_NACK, 0,
+                flash ? "wait_for_mx25_ack: MX25 NACK (op=0xAE)" : "NACK received for command CAN ID 0x390.");
+            add(kind + "status 7", exchange, sim::FAULT_BAD_STATUS, 7,
+                (flash ? prefix : "ACK validation failed: ") + "invalid status byte 7 (expected 0 or 1)");
             add(kind + "unrelated frames first", exchange, sim::FAULT_NOISE_BEFORE, 6, {});
             add(kind + "silent unit", exchange, sim::FAULT_NO_REPLY, 0,
-                flash ? "wait_for_mx25_ack: No response received (timeout or no data)." : "No ACK received from device (timeout or no data).");
-            add(kind + "unit vanishes", exchange, sim::FAULT_VANISH, 0, flash ? prefix + "Error reading response from device." : "Error reading ACK from device.");
+                flash ? "wait_for_mx25_ack: No response received (timeout or no data)."
+                      : "No ACK received from device (timeout or no data).");
+            add(kind + "unit vanishes", exchange, sim::FAULT_VANISH, 0,
+                flash ? prefix + "Error reading response from device." : "Error reading ACK from device.");
         }
         const QString mismatch = "ACK validation failed: payload can_ID mismatch (expected 0x390, got 0x%1)";
         add("acknowledgement: names 0x350", SetValue, sim::FAULT_WRONG_ACK_ID, 0x350, mismatch.arg(350));
@@ -137,7 +148,8 @@ private slots:
         add("acknowledgement: length code 8", SetValue, sim::FAULT_WRONG_LENGTH_CODE, 8,
             "ACK validation failed: msg_len mismatch (expected CAN_4_BYTES, got 0x08)");
         add("acknowledgement: short report", SetValue, sim::FAULT_SHORT_REPORT, 0, "Error reading ACK from device.");
-        add("value: silent unit", GetValue, sim::FAULT_NO_REPLY, 0, "No response received from device (timeout or no data).");
+        add("value: silent unit", GetValue, sim::FAULT_NO_REPLY, 0,
+            "No response received from device (timeout or no data).");
         add("value: unit goes away", GetValue, sim::FAULT_VANISH, 0, "Error reading response from device.", CanFd);
     }
 
@@ -152,12 +164,14 @@ private slots:
         QFETCH(Bytes, report);
         QVERIFY(connectOver(transport));
         // The store command is answered with a flash acknowledgement first.
-        const uint32_t requests[] = {CANMSG_WHOAMI_REQUEST, CANMSG_REQUEST_SETTINGS_VALUE, CANMSG_GLOBAL_SET_SETTING, CANMSG_SAVE_USER_SETTINGS};
+        const uint32_t requests[] = {CANMSG_WHOAMI_REQUEST, CANMSG_REQUEST_SETTINGS_VALUE, CANMSG_GLOBAL_SET_SETTING,
+                                     CANMSG_SAVE_USER_SETTINGS};
         if (fault >= 0)
             add_fault(requests[exchange], fault, param, exchange == FlashAck ? 0 : -1);
         if (busy) {
             add_fault(0, sim::FAULT_DELAY, kUnitAnswerMs);
-            transport == Usb ? sim::unit().setChatter(kBusyLinkPeriodMs) : sim::can_node().setBusTraffic(kBusyLinkPeriodMs);
+            transport == Usb ? sim::unit().setChatter(kBusyLinkPeriodMs)
+                             : sim::can_node().setBusTraffic(kBusyLinkPeriodMs);
         }
         uint8_t op = 0;
         uint32_t value = 1234;
@@ -176,13 +190,16 @@ private slots:
             succeeded = set_value(comms.get(), SETTINGS_COMMS, VNE_INDEX, 0xC8) == 0;
             break;
         case FlashAck:
-            succeeded = comms->write(sim::make_frame(requests[exchange], CAN_4_BYTES)) > 0 && wait_for_mx25_ack(comms.get(), &op, &value);
+            succeeded = comms->write(sim::make_frame(requests[exchange], CAN_4_BYTES)) > 0
+                && wait_for_mx25_ack(comms.get(), &op, &value);
             break;
         case SetCalibration:
             succeeded = set_value(comms.get(), SENSOR_COMMS, LSM_ACC_SCALE_Y_INDEX, 0x3F800000) == 0;
             break;
         default:
-            succeeded = save_settings(comms.get(), exchange == SaveSettings ? SETTINGS_COMMS : SENSOR_COMMS, get_u32_le(&report[6])) == 0;
+            succeeded = save_settings(comms.get(), exchange == SaveSettings ? SETTINGS_COMMS : SENSOR_COMMS,
+                                      get_u32_le(&report[6]))
+                == 0;
         }
         QVERIFY2(timer.elapsed() < kWaitBoundMs, qPrintable(QString("%1 ms").arg(timer.elapsed())));
         QCOMPARE(succeeded, line.isEmpty());
@@ -218,7 +235,8 @@ private slots:
         QTest::newRow("stale reply for this index") << int(SETTINGS_COMMS) << settings_reply(0xCC, VNE_INDEX) << true;
         QTest::newRow("reply for another index") << int(SETTINGS_COMMS) << settings_reply(0xCC, VNE_INDEX + 1) << false;
         QTest::newRow("reply without 0xCC") << int(SETTINGS_COMMS) << settings_reply(0xCD, VNE_INDEX) << false;
-        QTest::newRow("reply with length code 8") << int(SETTINGS_COMMS) << settings_reply(0xCC, VNE_INDEX, CAN_8_BYTES) << false;
+        QTest::newRow("reply with length code 8")
+            << int(SETTINGS_COMMS) << settings_reply(0xCC, VNE_INDEX, CAN_8_BYTES) << false;
         QTest::newRow("calibration reply too short for a value")
             << int(SENSOR_COMMS) << sim::make_frame(CANMSG_SEND_SENSOR_CALIB, CAN_3_BYTES, {0x11, 0x11, 0x11}) << false;
     }

@@ -31,7 +31,8 @@ QList<QWidget*> controlsOf(QWidget* page)
 {
     QList<QWidget*> controls;
     for (QWidget* widget : page->findChildren<QWidget*>()) {
-        if (isControl(widget) && !widget->objectName().isEmpty() && !widget->objectName().startsWith(QLatin1String("qt_")))
+        if (isControl(widget) && !widget->objectName().isEmpty()
+            && !widget->objectName().startsWith(QLatin1String("qt_")))
             controls.append(widget);
     }
     return controls;
@@ -43,10 +44,13 @@ QList<QWidget*> controlsOf(QWidget* page)
 QSize textFieldNeeds(const QAbstractScrollArea* field, const QTextDocument* document)
 {
     const QString name = field->objectName();
-    const int characters = name == QLatin1String("text_icao") ? 6 : name == QLatin1String("text_registration_num") ? 10 : 0;
+    const int characters = name == QLatin1String("text_icao") ? 6
+        : name == QLatin1String("text_registration_num")      ? 10
+                                                              : 0;
     const int chrome = 2 * (field->frameWidth() + qCeil(document->documentMargin()));
     const QFontMetrics metrics = field->fontMetrics();
-    return QSize(metrics.horizontalAdvance(QString(characters, QLatin1Char('W'))) + chrome, metrics.lineSpacing() + chrome);
+    return QSize(metrics.horizontalAdvance(QString(characters, QLatin1Char('W'))) + chrome,
+                 metrics.lineSpacing() + chrome);
 }
 
 // What a control needs to show its text in full.

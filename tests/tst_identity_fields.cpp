@@ -110,7 +110,8 @@ void IdentityFieldsTest::identityShownAndStored()
     auto* prefix = child<QComboBox>(*window, "comboBox_reg_prefix");
     auto* number = child<QPlainTextEdit>(*window, "text_registration_num");
     auto* address = child<QPlainTextEdit>(*window, "text_icao");
-    QCOMPARE(QString::number(prefix->currentIndex()) + '|' + number->toPlainText() + '|' + address->toPlainText(), shown);
+    QCOMPARE(QString::number(prefix->currentIndex()) + '|' + number->toPlainText() + '|' + address->toPlainText(),
+             shown);
     if (!entered.isEmpty()) {
         const QStringList fields = entered.split(QLatin1Char('|'));
         prefix->setCurrentIndex(prefix->findText(fields[0]));

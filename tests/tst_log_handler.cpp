@@ -48,7 +48,8 @@ private slots:
         qDebug() << "Reboot command sent" << 3;
         const int line = __LINE__ - 1;
         qInstallMessageHandler(previous);
-        QCOMPARE(err.text(), QString("Debug: Reboot command sent 3 (%1:%2, %3)\n").arg(__FILE__).arg(line).arg(Q_FUNC_INFO));
+        QCOMPARE(err.text(),
+                 QString("Debug: Reboot command sent 3 (%1:%2, %3)\n").arg(__FILE__).arg(line).arg(Q_FUNC_INFO));
     }
 
     void fatalAbortsAfterPrinting()
@@ -59,7 +60,8 @@ private slots:
         if (child == 0) {
             dup2(pipe_fds[1], STDERR_FILENO);
             signal(SIGABRT, SIG_DFL); // the test framework's crash report is not the handler's output
-            customMessageHandler(QtFatalMsg, QMessageLogContext("main.cpp", 7, "int main()", "default"), "cannot go on");
+            customMessageHandler(QtFatalMsg, QMessageLogContext("main.cpp", 7, "int main()", "default"),
+                                 "cannot go on");
             _exit(0); // not reached when the handler aborts
         }
         close(pipe_fds[1]);

@@ -23,8 +23,9 @@ QByteArray firmwareList(const QByteArray& elements)
 // so each source's copy can be told apart.
 QByteArray manifestNamed(const QString& name)
 {
-    return firmwareList(R"({"device_type": "AE", "firmware_file": "efis.bin", "firmware_version": "1.4.0", "display_name": ")"
-                        + name.toUtf8() + "\"}");
+    return firmwareList(
+        R"({"device_type": "AE", "firmware_file": "efis.bin", "firmware_version": "1.4.0", "display_name": ")"
+        + name.toUtf8() + "\"}");
 }
 
 } // namespace
@@ -64,9 +65,11 @@ void ManifestTest::hostileManifestRefused_data()
     QTest::addColumn<QString>("message");
 
     const QString missing = QStringLiteral("Manifest entry missing device_type or firmware_file");
-    QTest::newRow("not JSON") << true << QByteArray("{\"firmware_packages\": [") << "Invalid manifest JSON: unterminated array";
+    QTest::newRow("not JSON") << true << QByteArray("{\"firmware_packages\": [")
+                              << "Invalid manifest JSON: unterminated array";
     QTest::newRow("top level array") << true << QByteArray("[]") << "Invalid manifest JSON: no error occurred";
-    QTest::newRow("no objects") << true << firmwareList("1, \"efis.bin\", null") << "No valid firmware packages in manifest";
+    QTest::newRow("no objects") << true << firmwareList("1, \"efis.bin\", null")
+                                << "No valid firmware packages in manifest";
     QTest::newRow("two-part version after a good one")
         << true << firmwareList(R"({"device_type": "AE", "firmware_file": "efis.bin", "firmware_version": "1.2.3"}, )"
                                 R"({"device_type": " ed ", "firmware_file": "e", "firmware_version": "1.2"})")
@@ -74,10 +77,13 @@ void ManifestTest::hostileManifestRefused_data()
     QTest::newRow("version a number") << true << firmwareList(R"({"device_type": "AE", "firmware_version": 1.2})")
                                       << "Invalid firmware_version for device_type AE";
     QTest::newRow("blank device type")
-        << true << firmwareList(R"({"device_type": "  ", "firmware_file": "e", "firmware_version": "1.2.3"})") << missing;
+        << true << firmwareList(R"({"device_type": "  ", "firmware_file": "e", "firmware_version": "1.2.3"})")
+        << missing;
     QTest::newRow("firmware file an object")
-        << true << firmwareList(R"({"device_type": "AE", "firmware_file": {}, "firmware_version": "1.2.3"})") << missing;
-    QTest::newRow("database list an object") << false << QByteArray(R"({"database_files": {}})") << "database_files is empty";
+        << true << firmwareList(R"({"device_type": "AE", "firmware_file": {}, "firmware_version": "1.2.3"})")
+        << missing;
+    QTest::newRow("database list an object")
+        << false << QByteArray(R"({"database_files": {}})") << "database_files is empty";
     QTest::newRow("no usable database")
         << false << QByteArray(R"({"database_files": [1, {"db_type": "airport", "database_file": "airports.zip"},
                     {"db_type": " ", "database_file": "a.db"}, {"db_type": "airport", "database_file": 5}]})")
@@ -115,7 +121,8 @@ void ManifestTest::everyFieldRead()
     QVector<FirmwareManifestEntry> packages;
     QVector<DatabaseManifestEntry> databases;
     QString error = QStringLiteral("untouched");
-    QVERIFY(parseFirmwareManifestJson(json + "]}", &packages, &error) && parseDatabaseManifestJson(json + "]}", &databases, &error));
+    QVERIFY(parseFirmwareManifestJson(json + "]}", &packages, &error)
+            && parseDatabaseManifestJson(json + "]}", &databases, &error));
     QCOMPARE(error, QStringLiteral("untouched"));
     QStringList read;
     for (const FirmwareManifestEntry& e : packages)
@@ -126,9 +133,37 @@ void ManifestTest::everyFieldRead()
     read << a.db_type << a.display_name << a.cycle_effective_date << a.database_file << a.download_url << a.sha256;
     for (const DatabaseManifestEntry& e : databases)
         read << QString::number(e.format_version);
-    QCOMPARE(read, QStringList({"AE", " Halcyra ", " builds/efis 1.bin ", "https://x.invalid/efis.bin", " ABCDEF ", "0.9", "1,",
-                                "2.10.255", "ED", "", "ed.bin", "", "", "", "", "0.0.0", "airport", "Airports", "2025-02-20",
-                                "AIRPORTS.DB", "https://x.invalid/a.db", "Ab12", "3", "-2", "4", "0", "0", "0", "0", "2147483647"}));
+    QCOMPARE(read,
+             QStringList({"AE",
+                          " Halcyra ",
+                          " builds/efis 1.bin ",
+                          "https://x.invalid/efis.bin",
+                          " ABCDEF ",
+                          "0.9",
+                          "1,",
+                          "2.10.255",
+                          "ED",
+                          "",
+                          "ed.bin",
+                          "",
+                          "",
+                          "",
+                          "",
+                          "0.0.0",
+                          "airport",
+                          "Airports",
+                          "2025-02-20",
+                          "AIRPORTS.DB",
+                          "https://x.invalid/a.db",
+                          "Ab12",
+                          "3",
+                          "-2",
+                          "4",
+                          "0",
+                          "0",
+                          "0",
+                          "0",
+                          "2147483647"}));
 }
 
 // What a manifest's version text reads as, and whether a unit at 1.4.0 is
@@ -162,7 +197,8 @@ void ManifestTest::versionTexts()
     FirmwareManifestEntry entry; // 0.0.0, kept as it is when the text is refused
     QCOMPARE(parseFirmwareVersionString(text, &entry.firmware_major, &entry.firmware_minor, &entry.firmware_patch),
              !reads_as.isEmpty());
-    const fwversion_t read = {uint32_t(entry.firmware_major) << 24 | entry.firmware_minor << 16 | entry.firmware_patch << 8 | 0x77};
+    const fwversion_t read
+        = {uint32_t(entry.firmware_major) << 24 | entry.firmware_minor << 16 | entry.firmware_patch << 8 | 0x77};
     QCOMPARE(firmwareVersionToString(read), reads_as.isEmpty() ? QStringLiteral("0.0.0") : reads_as);
     const fwversion_t unit = {0x010400FFu}; // 1.4.0, its rc byte plays no part
     QCOMPARE(deviceFirmwareOlderThanManifest(unit, entry), newer);
@@ -178,13 +214,19 @@ void ManifestTest::lookups()
         return entry;
     };
     // A serial number 0xTTRR.... names device type TT and hardware revision RR (decimal).
-    const QVector<FirmwareManifestEntry> firmware = {package("ED", {"5"}), package("ED", {"6"}), package("AE", {"01", "3"}),
-                                                     package("AE", {"2", "10"}), package("AE"), package("AE", {"4"}),
-                                                     package("A"), package("0A")};
+    const QVector<FirmwareManifestEntry> firmware = {package("ED", {"5"}),
+                                                     package("ED", {"6"}),
+                                                     package("AE", {"01", "3"}),
+                                                     package("AE", {"2", "10"}),
+                                                     package("AE"),
+                                                     package("AE", {"4"}),
+                                                     package("A"),
+                                                     package("0A")};
     QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE021234u), &firmware[3]); // its revision, after another of its type
     QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE0A0000u), &firmware[3]);
     QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE010000u), &firmware[4]); // "01" is no revision: every revision
-    QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE040000u), &firmware[4]); // every revision, before the one naming it
+    QCOMPARE(findFirmwareManifestEntry(firmware, 0xAE040000u),
+             &firmware[4]); // every revision, before the one naming it
     QCOMPARE(findFirmwareManifestEntry(firmware, 0xED020000u), &firmware[0]); // none fits: the first of its type
     QCOMPARE(findFirmwareManifestEntry(firmware, 0x0A000000u), &firmware[7]);
     QCOMPARE(findFirmwareManifestEntry(firmware, 0xFF000000u), nullptr);
@@ -251,7 +293,8 @@ void ManifestTest::failedFetchKeepsStoredCopies_data()
     const QString too_large = QStringLiteral("Download too large: %1 (more than 4194304 bytes)");
     QTest::newRow("not found") << "trusted" << answer(404, "Not Found", good.body)
                                << net + "Error transferring %1 - server replied: Not Found";
-    QTest::newRow("partial content") << "trusted" << answer(206, "Partial Content", good.body) << net + "HTTP status 206";
+    QTest::newRow("partial content") << "trusted" << answer(206, "Partial Content", good.body)
+                                     << net + "HTTP status 206";
     QTest::newRow("empty body") << "trusted" << answer(200, "OK", "") << "Downloaded file is empty: %1";
     QTest::newRow("login page") << "trusted" << answer(200, "OK", "<html>Sign in to the hotel network</html>")
                                 << "Invalid manifest JSON: illegal value";
@@ -259,8 +302,10 @@ void ManifestTest::failedFetchKeepsStoredCopies_data()
                                          << "Timed out fetching %1";
     QTest::newRow("closed mid-body") << "trusted" << answer(200, "OK", good.body, ResponseEnding::CloseMidBody)
                                      << net + "Connection closed";
-    QTest::newRow("announced too large")
-        << "trusted" << answer(200, "OK", good.body, ResponseEnding::StallAfterHeaders, 4 * 1024 * 1024 + 1) << too_large;
+    QTest::newRow("announced too large") << "trusted"
+                                         << answer(200, "OK", good.body, ResponseEnding::StallAfterHeaders,
+                                                   4 * 1024 * 1024 + 1)
+                                         << too_large;
     QTest::newRow("too large, no length announced")
         << "trusted" << answer(200, "OK", QByteArray(1 << 20, 'x'), ResponseEnding::EndlessUnannounced) << too_large;
     QTest::newRow("redirect to plain http") << "redirect to plain" << good << net + "Insecure redirect";
@@ -308,7 +353,8 @@ void ManifestTest::sourcesInOrder_data()
     QTest::newRow("one level up") << locals.mid(1) << "install/firmware";
     QTest::newRow("working directory") << locals.mid(2) << "work/firmware";
     QTest::newRow("corrupt cache, a directory passed over")
-        << QStringList{"corrupt disk", "install/bin/firmware/downloads_manifest.json", "work/firmware"} << "work/firmware";
+        << QStringList{"corrupt disk", "install/bin/firmware/downloads_manifest.json", "work/firmware"}
+        << "work/firmware";
 }
 
 void ManifestTest::sourcesInOrder()
@@ -325,7 +371,8 @@ void ManifestTest::sourcesInOrder()
         else if (source.endsWith(".json")) // a directory that carries the manifest's name
             QVERIFY(QDir().mkpath(scratch_.scratchPath(source)));
         else
-            QVERIFY(writeWholeFile(source.endsWith("disk") ? cachedManifestFile() : scratch_.scratchPath(source + "/downloads_manifest.json"),
+            QVERIFY(writeWholeFile(source.endsWith("disk") ? cachedManifestFile()
+                                                           : scratch_.scratchPath(source + "/downloads_manifest.json"),
                                    source == "corrupt disk" ? "{\"firm" : manifestNamed(source)));
     }
     const QByteArray disk_before = readWholeFile(cachedManifestFile());
@@ -343,8 +390,9 @@ void ManifestTest::sourcesInOrder()
 // lookup; the server is not asked again in the run.
 void ManifestTest::firmwareListForDevice()
 {
-    const QString message =
-        QStringLiteral("Network error fetching %1: Error transferring %1 - server replied: Not Found").arg(scratch_.manifest_url);
+    const QString message
+        = QStringLiteral("Network error fetching %1: Error transferring %1 - server replied: Not Found")
+              .arg(scratch_.manifest_url);
     QTest::ignoreMessage(QtDebugMsg, qPrintable(kUnavailable + message));
     QTest::ignoreMessage(QtDebugMsg, qPrintable("Firmware manifest unavailable: " + message));
     QVector<FirmwareManifestEntry> entries;

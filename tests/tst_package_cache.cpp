@@ -24,13 +24,15 @@ QString sha256Of(const QByteArray& bytes)
 
 QString refusedAsDiffering(const QString& expected, const QString& actual)
 {
-    return QStringLiteral("refused: Firmware file SHA-256 does not match the manifest.\nExpected: %1\nActual:   %2").arg(expected, actual);
+    return QStringLiteral("refused: Firmware file SHA-256 does not match the manifest.\nExpected: %1\nActual:   %2")
+        .arg(expected, actual);
 }
 
 // Every entry of the cache directory, hidden ones (such as half-written temporary files) included.
 QStringList cacheListing()
 {
-    return QDir(firmwareCacheDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return QDir(firmwareCacheDirectory())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 QString cachedPackage(const QString& name = QStringLiteral("efis.bin"))
@@ -98,7 +100,8 @@ private slots:
         QFETCH(int, downloads);
         scratch_.server().serve(kPackagePath, kServed);
         QVERIFY(writeWholeFile(cachedPackage(), cached));
-        QCOMPARE(lookUp(QStringLiteral("../..\\efis.bin"), scratch_.server().url(kPackagePath), digest), cachedPackage());
+        QCOMPARE(lookUp(QStringLiteral("../..\\efis.bin"), scratch_.server().url(kPackagePath), digest),
+                 cachedPackage());
         QCOMPARE(readWholeFile(cachedPackage()), downloads ? kServed : cached);
         QCOMPARE(scratch_.server().requestCount(kPackagePath), downloads);
         QCOMPARE(cacheListing(), QStringList{"efis.bin"});
@@ -114,13 +117,17 @@ private slots:
         const auto row = [](const char* name, const TestHttpResponse& response, int twist, const QString& message) {
             QTest::newRow(name) << response << twist << message;
         };
-        row("not found", {404, "Not Found"}, NO_TWIST, "refused: Network error fetching %1: Error transferring %1 - server replied: Not Found");
+        row("not found", {404, "Not Found"}, NO_TWIST,
+            "refused: Network error fetching %1: Error transferring %1 - server replied: Not Found");
         row("empty body", {}, NO_TWIST, "refused: Downloaded file is empty: %1");
-        row("digest differs", {200, "OK", "tampered"}, NO_TWIST, refusedAsDiffering(sha256Of(kServed), sha256Of("tampered")));
-        row("endless, unannounced", {200, "OK", QByteArray(1024 * 1024, 'x'), {}, ResponseEnding::EndlessUnannounced}, NO_TWIST,
-            "refused: Download too large: %1 (more than 4194304 bytes)");
-        row("disk full", {200, "OK", kServed}, DISK_FULL, "refused: Failed to write complete file to " + cachedPackage());
-        row("program quits", {200, "OK", kServed, {}, ResponseEnding::StallAfterHeaders}, PROGRAM_QUITS, "refused: Download interrupted: %1");
+        row("digest differs", {200, "OK", "tampered"}, NO_TWIST,
+            refusedAsDiffering(sha256Of(kServed), sha256Of("tampered")));
+        row("endless, unannounced", {200, "OK", QByteArray(1024 * 1024, 'x'), {}, ResponseEnding::EndlessUnannounced},
+            NO_TWIST, "refused: Download too large: %1 (more than 4194304 bytes)");
+        row("disk full", {200, "OK", kServed}, DISK_FULL,
+            "refused: Failed to write complete file to " + cachedPackage());
+        row("program quits", {200, "OK", kServed, {}, ResponseEnding::StallAfterHeaders}, PROGRAM_QUITS,
+            "refused: Download interrupted: %1");
     }
 
     // The cache holds a stale copy, the entry names the served package, and
@@ -156,8 +163,11 @@ private slots:
     {
         QVERIFY(writeWholeFile(cachedManifestFile(), "{}"));
         const QString unusable = QStringLiteral("refused: Manifest entry has no usable firmware_file name: ");
-        const QList<QPair<QString, QString>> refusals = {{"builds/", "refused: Manifest entry has no firmware_file name"},
-            {"builds/.", unusable + "."}, {"builds\\..", unusable + ".."}, {"firmware/downloads_manifest.json", unusable + "downloads_manifest.json"}};
+        const QList<QPair<QString, QString>> refusals
+            = {{"builds/", "refused: Manifest entry has no firmware_file name"},
+               {"builds/.", unusable + "."},
+               {"builds\\..", unusable + ".."},
+               {"firmware/downloads_manifest.json", unusable + "downloads_manifest.json"}};
         for (const auto& [file, message] : refusals) {
             QCOMPARE(lookUp(file, scratch_.server().url(kPackagePath), QString()), message);
             QCOMPARE(lookUp(file, QString(), QString()), message);
@@ -177,7 +187,8 @@ private slots:
         QVERIFY(writeWholeFile(bundled, "local"));
         QCOMPARE(lookUp(file, QString(), sha256Of(kServed)), refusedAsDiffering(sha256Of(kServed), sha256Of("local")));
         QCOMPARE(lookUp(file, QString(), sha256Of("local")), bundled);
-        QVERIFY(lookUp(file, scratch_.server().url(kPackagePath), QString()).startsWith(QStringLiteral("refused: Network error")));
+        QVERIFY(lookUp(file, scratch_.server().url(kPackagePath), QString())
+                    .startsWith(QStringLiteral("refused: Network error")));
         QCOMPARE(cacheListing(), QStringList());
         // A local manifest in the working directory's firmware folder names the folder.
         QVERIFY(writeWholeFile(QDir::currentPath() + QStringLiteral("/firmware/downloads_manifest.json"), "{}"));
@@ -189,10 +200,12 @@ private slots:
     {
         const QString url = scratch_.server().url(kPackagePath);
         scratch_.server().serve(kPackagePath, kServed);
-        QCOMPARE(lookUp("..", url, "", true), QStringLiteral("refused: Manifest entry has no usable database_file name: .."));
+        QCOMPARE(lookUp("..", url, "", true),
+                 QStringLiteral("refused: Manifest entry has no usable database_file name: .."));
         QCOMPARE(lookUp("airports.db", "", "", true),
                  QStringLiteral("refused: Database package not available locally and manifest has no download_url"));
-        QCOMPARE(lookUp("airports.db", url, sha256Of("other"), true), refusedAsDiffering(sha256Of("other"), sha256Of(kServed)));
+        QCOMPARE(lookUp("airports.db", url, sha256Of("other"), true),
+                 refusedAsDiffering(sha256Of("other"), sha256Of(kServed)));
         QCOMPARE(cacheListing(), QStringList());
         QCOMPARE(lookUp("cycles/airports.db", url, sha256Of(kServed).toUpper(), true), cachedPackage("airports.db"));
         QCOMPARE(readWholeFile(cachedPackage("airports.db")), kServed);

@@ -107,7 +107,8 @@ private slots:
     void backupsKeptToNewestTwentyPerUnit()
     {
         QTemporaryDir directory;
-        const auto touch = [&](const QString& name) { return QFile(directory.filePath(name)).open(QIODevice::WriteOnly); };
+        const auto touch
+            = [&](const QString& name) { return QFile(directory.filePath(name)).open(QIODevice::WriteOnly); };
         for (int second = 0; second < 20; ++second)
             QVERIFY(touch(QStringLiteral("AE020457_20240101-0000%1-000.json").arg(second, 2, 10, QLatin1Char('0'))));
         QVERIFY(touch("AE000001_20240101-000000-000.json"));

@@ -88,8 +88,9 @@ void SettingsFilesTest::exportThenImportPutsFileOnUnit()
     sim::unit().clearRecords();
     QVERIFY(runWithFile("actionImportSettings", path).isEmpty());
 
-    QCOMPARE(status(), QStringLiteral("Settings imported from %1: 1 value(s) differ; Update Settings on EFIS sends them")
-                           .arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(status(),
+             QStringLiteral("Settings imported from %1: 1 value(s) differ; Update Settings on EFIS sends them")
+                 .arg(QDir::toNativeSeparators(path)));
     QCOMPARE(child<QSpinBox>(*window_, "spinBox_vne")->value(), 150);
     QVERIFY(sim::unit().receivedFrames().empty());
     click("pushButton_update");

@@ -423,8 +423,9 @@ void SettingsWindowTest::rebootAsksToReconnectSendsRequestAndQuits()
 
     QCOMPARE(QCoreApplication::exec(), 0);
     QCOMPARE(answer.titles, QStringList(QStringLiteral("Reconnect After Reboot")));
-    QCOMPARE(answer.texts.value(0),
-             QStringLiteral("The device will reboot.\n\nPlease relaunch this application once the device has rebooted. "));
+    QCOMPARE(
+        answer.texts.value(0),
+        QStringLiteral("The device will reboot.\n\nPlease relaunch this application once the device has rebooted. "));
     const std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
     QCOMPARE(frames.size(), size_t(1));
     QVERIFY(harness::sameFrame(frames[0], sim::make_frame(0x3B0, CAN_1_BYTES, {0x48})));

@@ -34,7 +34,8 @@ QStringList lines(const QByteArray& bytes)
 // so it shows up as a difference.
 QStringList logBodies(const QString& path)
 {
-    static const QRegularExpression stamped("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) (.*)$");
+    static const QRegularExpression stamped(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) (.*)$");
     QStringList bodies;
     for (const QString& line : lines(contents(path))) {
         const QRegularExpressionMatch match = stamped.match(line);
@@ -67,7 +68,8 @@ private slots:
         QTest::addColumn<QStringList>("printed"); // what standard output shows, in a row
         QTest::addColumn<QString>("debug");       // a debug line standard error shows after them
 
-        const QStringList no_unit{"Attempting to connect to USB HID device 0x16D0:0x14C7", "Failed to connect to USB HID",
+        const QStringList no_unit{"Attempting to connect to USB HID device 0x16D0:0x14C7",
+                                  "Failed to connect to USB HID",
                                   "USB HID unavailable, attempting CAN FD interface: can0",
                                   "Failed to connect to CAN FD", "Failed to connect via USB HID or CAN FD"};
         const QString failure = "Failed to establish connection via USB HID or CAN FD";
@@ -146,7 +148,8 @@ private slots:
         const QStringList bodies = logBodies(supportLogFilePath(folder.path()));
         QCOMPARE(written.size(), kThreads * kLinesEach + 2);
         QCOMPARE(bodies.size(), kThreads * kLinesEach + 3);
-        QVERIFY(bodies.indexOf("Debug: from the window (x.cpp:1, f)") > bodies.indexOf("send_fw: before the handler's line"));
+        QVERIFY(bodies.indexOf("Debug: from the window (x.cpp:1, f)")
+                > bodies.indexOf("send_fw: before the handler's line"));
         QCOMPARE(written.last(), QString("unfinished line"));
         QCOMPARE(bodies.last(), QString("unfinished line"));
         for (int thread = 0; thread < kThreads; ++thread) {

@@ -58,10 +58,16 @@ struct Link {
         return can.adoptSocket(fds[0], "can0");
     }
     int write(const COMMS_MSG_t& msg) { return usb ? hid.write(msg) : can.write(msg); }
-    int write(const Bytes& body) { return usb ? hid.write(body.data(), body.size()) : can.write(body.data(), body.size()); }
+    int write(const Bytes& body)
+    {
+        return usb ? hid.write(body.data(), body.size()) : can.write(body.data(), body.size());
+    }
     int read(COMMS_MSG_t* msg) { return usb ? hid.read(msg) : can.read(msg); }
     Bytes sent() { return usb ? sim::unit().receivedReports().back() : next_record(peer); }
-    void arrive(const Bytes& wire) { usb ? sim::unit().queueRawReport(wire) : void(send(peer, wire.data(), wire.size(), 0)); }
+    void arrive(const Bytes& wire)
+    {
+        usb ? sim::unit().queueRawReport(wire) : void(send(peer, wire.data(), wire.size(), 0));
+    }
 
     bool usb;
     USBHID hid;
@@ -86,7 +92,8 @@ private slots:
         // The smallest code that holds the bytes; 64 bytes beyond.
         for (int n = 0; n <= 255; n++) {
             const int code = bytes_to_dlc_code(uint8_t(n));
-            QVERIFY2(n > 64 ? code == 15 : bytes[code] >= n && (code == 0 || bytes[code - 1] < n), qPrintable(QString::number(n)));
+            QVERIFY2(n > 64 ? code == 15 : bytes[code] >= n && (code == 0 || bytes[code - 1] < n),
+                     qPrintable(QString::number(n)));
         }
     }
 
@@ -99,14 +106,22 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<Bytes>("payload");
         QTest::addColumn<Bytes>("wire");
-        transport_row(Usb, "settings read") << 0x370u << 2 << Bytes{0xCC, 0x07} << Bytes{0x05, 0x70, 0x03, 0x00, 0x00, 0x02, 0xCC, 0x07};
-        transport_row(Usb, "code 15 makes a 70-byte report") << 0x420u << 15 << payload_of(64) << Bytes{0x05, 0x20, 0x04, 0x00, 0x00, 0x0F} + payload_of(64);
-        transport_row(Usb, "all 32 identifier bits") << 0x12345678u << 1 << Bytes{0xAB} << Bytes{0x05, 0x78, 0x56, 0x34, 0x12, 0x01, 0xAB};
-        transport_row(CanFd, "identity request") << 0x010u << 2 << Bytes{0xEF, 0x15} << fd_record(0x010, 2, kBitRateSwitch, {0xEF, 0x15});
-        transport_row(CanFd, "code 9 sends 12 bytes") << 0x420u << 9 << payload_of(12) << sent_record(0x420, payload_of(12));
-        transport_row(CanFd, "code 15 sends 64 bytes") << 0x420u << 15 << payload_of(64) << sent_record(0x420, payload_of(64));
-        transport_row(CanFd, "payload beyond the code stays home") << 0x390u << 5 << payload_of(8) << sent_record(0x390, payload_of(5));
-        transport_row(CanFd, "identifier masked to 11 bits") << 0x12345F10u << 1 << Bytes{0xAB} << sent_record(0x710, {0xAB});
+        transport_row(Usb, "settings read")
+            << 0x370u << 2 << Bytes{0xCC, 0x07} << Bytes{0x05, 0x70, 0x03, 0x00, 0x00, 0x02, 0xCC, 0x07};
+        transport_row(Usb, "code 15 makes a 70-byte report")
+            << 0x420u << 15 << payload_of(64) << Bytes{0x05, 0x20, 0x04, 0x00, 0x00, 0x0F} + payload_of(64);
+        transport_row(Usb, "all 32 identifier bits")
+            << 0x12345678u << 1 << Bytes{0xAB} << Bytes{0x05, 0x78, 0x56, 0x34, 0x12, 0x01, 0xAB};
+        transport_row(CanFd, "identity request")
+            << 0x010u << 2 << Bytes{0xEF, 0x15} << fd_record(0x010, 2, kBitRateSwitch, {0xEF, 0x15});
+        transport_row(CanFd, "code 9 sends 12 bytes")
+            << 0x420u << 9 << payload_of(12) << sent_record(0x420, payload_of(12));
+        transport_row(CanFd, "code 15 sends 64 bytes")
+            << 0x420u << 15 << payload_of(64) << sent_record(0x420, payload_of(64));
+        transport_row(CanFd, "payload beyond the code stays home")
+            << 0x390u << 5 << payload_of(8) << sent_record(0x390, payload_of(5));
+        transport_row(CanFd, "identifier masked to 11 bits")
+            << 0x12345F10u << 1 << Bytes{0xAB} << sent_record(0x710, {0xAB});
     }
 
     void outgoingFrame()
@@ -118,10 +133,13 @@ private slots:
         QFETCH(Bytes, wire);
         Link link(transport);
         QVERIFY(link.open());
-        QCOMPARE(link.write(frame_with(canId, code, payload, transport == Usb ? CAN_FD : USB_HID)), int(wire.size())); // iface never sent
+        QCOMPARE(link.write(frame_with(canId, code, payload, transport == Usb ? CAN_FD : USB_HID)),
+                 int(wire.size())); // iface never sent
         QCOMPARE(link.sent(), wire);
         payload.resize(dlc_code_to_bytes(CAN_MSG_LEN_t(code)));
-        QCOMPARE(link.write(Bytes{uint8_t(canId), uint8_t(canId >> 8), uint8_t(canId >> 16), uint8_t(canId >> 24), uint8_t(code)} + payload),
+        QCOMPARE(link.write(Bytes{uint8_t(canId), uint8_t(canId >> 8), uint8_t(canId >> 16), uint8_t(canId >> 24),
+                                  uint8_t(code)}
+                            + payload),
                  int(wire.size()));
         QCOMPARE(link.sent(), wire);
         errno = 0;
@@ -137,18 +155,24 @@ private slots:
         QTest::addColumn<COMMS_MSG_t>("frame");
         const COMMS_MSG_t none = {};
         const Bytes reply{0x57, 0x04, 0x02, 0xAE, 0, 0, 3, 1};
-        transport_row(Usb, "code 6 with 8 bytes copies 6") << Bytes{0x05, 0x00, 0x80, 0x03, 0x00, 0x00, 0x06} + reply << 15
-                                                            << frame_with(0x380, 6, {0x57, 0x04, 0x02, 0xAE, 0, 0});
-        transport_row(Usb, "iface byte comes in") << Bytes{0x05, 0x01, 0xE0, 0x00, 0x00, 0x00, 0x04} + reply << 15 << frame_with(0xE0, 4, {0x57, 4, 2, 0xAE}, CAN_FD);
-        transport_row(Usb, "code 15 with 63 bytes copies 63") << Bytes{0x05, 0x00, 0x20, 0x04, 0x00, 0x00, 0x0F} + payload_of(63) << 70
-                                                              << frame_with(0x420, 15, payload_of(63));
+        transport_row(Usb, "code 6 with 8 bytes copies 6") << Bytes{0x05, 0x00, 0x80, 0x03, 0x00, 0x00, 0x06}
+                + reply << 15 << frame_with(0x380, 6, {0x57, 0x04, 0x02, 0xAE, 0, 0});
+        transport_row(Usb, "iface byte comes in") << Bytes{0x05, 0x01, 0xE0, 0x00, 0x00, 0x00, 0x04} + reply << 15
+                                                  << frame_with(0xE0, 4, {0x57, 4, 2, 0xAE}, CAN_FD);
+        transport_row(Usb, "code 15 with 63 bytes copies 63") << Bytes{0x05, 0x00, 0x20, 0x04, 0x00, 0x00, 0x0F}
+                + payload_of(63) << 70 << frame_with(0x420, 15, payload_of(63));
         transport_row(Usb, "6 bytes are too short") << Bytes{0x05, 0x00, 0x10, 0x00, 0x00, 0x00} << -EBADMSG << none;
-        transport_row(CanFd, "identity reply") << sent_record(0x010, reply) << 72 << frame_with(0x010, 8, reply, CAN_FD);
-        transport_row(CanFd, "12 bytes") << fd_record(0x0F0, 12, 0, payload_of(12)) << 72 << frame_with(0x0F0, 9, payload_of(12), CAN_FD);
-        transport_row(CanFd, "claiming 100 bytes keeps 64") << fd_record(0x420, 100, 0, payload_of(64)) << 72 << frame_with(0x420, 15, payload_of(64), CAN_FD);
-        transport_row(CanFd, "classic frame of 3 bytes") << fd_record(0x0E0, 3, 0, reply, kClassicRecordBytes) << 16 << frame_with(0x0E0, 3, {0x57, 4, 2}, CAN_FD);
-        transport_row(CanFd, "classic claiming 12 bytes keeps 8") << fd_record(0x2B0, 12, 0, payload_of(8), kClassicRecordBytes) << 16
-                                                                  << frame_with(0x2B0, 8, payload_of(8), CAN_FD);
+        transport_row(CanFd, "identity reply")
+            << sent_record(0x010, reply) << 72 << frame_with(0x010, 8, reply, CAN_FD);
+        transport_row(CanFd, "12 bytes") << fd_record(0x0F0, 12, 0, payload_of(12)) << 72
+                                         << frame_with(0x0F0, 9, payload_of(12), CAN_FD);
+        transport_row(CanFd, "claiming 100 bytes keeps 64")
+            << fd_record(0x420, 100, 0, payload_of(64)) << 72 << frame_with(0x420, 15, payload_of(64), CAN_FD);
+        transport_row(CanFd, "classic frame of 3 bytes")
+            << fd_record(0x0E0, 3, 0, reply, kClassicRecordBytes) << 16 << frame_with(0x0E0, 3, {0x57, 4, 2}, CAN_FD);
+        transport_row(CanFd, "classic claiming 12 bytes keeps 8")
+            << fd_record(0x2B0, 12, 0, payload_of(8), kClassicRecordBytes) << 16
+            << frame_with(0x2B0, 8, payload_of(8), CAN_FD);
         transport_row(CanFd, "between the two sizes is no frame") << Bytes(40, 0x5A) << -EPROTO << none;
         transport_row(CanFd, "larger than a CAN FD record is no frame") << Bytes(100, 0x5A) << -EPROTO << none;
     }
@@ -163,7 +187,8 @@ private slots:
         QVERIFY(link.open());
         // A full frame read just before leaves its bytes where the next is
         // read: none of them may show in a shorter one.
-        const Bytes full = transport == Usb ? Bytes{0x05, 0x01, 0xE0, 0, 0, 0, 0x0F} + Bytes(64, 0x5A) : sent_record(0x0E0, Bytes(64, 0x5A));
+        const Bytes full = transport == Usb ? Bytes{0x05, 0x01, 0xE0, 0, 0, 0, 0x0F} + Bytes(64, 0x5A)
+                                            : sent_record(0x0E0, Bytes(64, 0x5A));
         for (const Bytes& arriving : {full, wire, full})
             link.arrive(arriving);
         COMMS_MSG_t msg;
@@ -192,7 +217,8 @@ private slots:
         Link link(transport);
         COMMS_MSG_t msg = sim::make_frame(0x370, CAN_2_BYTES, {0xCC, 1});
         errno = 0;
-        QCOMPARE(QList<int>({link.write(msg), link.write(Bytes{0x37, 0x03, 0, 0, 0}), link.read(&msg)}), QList<int>({-1, -1, -1}));
+        QCOMPARE(QList<int>({link.write(msg), link.write(Bytes{0x37, 0x03, 0, 0, 0}), link.read(&msg)}),
+                 QList<int>({-1, -1, -1}));
         QCOMPARE(errno, transport == Usb ? 0 : ENOTCONN);
         QVERIFY(link.open());
         QCOMPARE(link.read(&msg), 0);
@@ -223,8 +249,10 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("vendor interface") << 0 << QStringList();
         QTest::newRow("no vendor interface") << 1 << QStringList();
-        QTest::newRow("cannot be opened") << 3 << QStringList{"USB HID device 0x16D0:0x14C7 is present but could not be opened; on Linux, "
-                                                              "install packaging/70-corvane-efis.rules to grant access to its hidraw node"};
+        QTest::newRow("cannot be opened")
+            << 3
+            << QStringList{"USB HID device 0x16D0:0x14C7 is present but could not be opened; on Linux, "
+                           "install packaging/70-corvane-efis.rules to grant access to its hidraw node"};
     }
 
     void usbConnect()
@@ -258,7 +286,9 @@ private slots:
         errno = 0;
         QCOMPARE(link.can.write(frame_with(0x420, 1, {0xFF}), kShortQueueWaitMs), -1);
         QCOMPARE(errno, EAGAIN);
-        QCOMPARE(err.lines().mid(1), QStringList{"CAN FD transmit queue of can0 stayed full for 50 ms; is another node acknowledging frames?"});
+        QCOMPARE(
+            err.lines().mid(1),
+            QStringList{"CAN FD transmit queue of can0 stayed full for 50 ms; is another node acknowledging frames?"});
 
         // A reader that comes back a little later: the next write waits for
         // room instead of failing, and every frame reported as sent arrives
@@ -281,7 +311,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("verdict");
         QTest::addColumn<QString>("line");
-        QTest::newRow("missing") << "efisnone0" << int(SOCKETCAN_NO_SUCH_INTERFACE) << "CAN FD interface efisnone0 does not exist";
+        QTest::newRow("missing") << "efisnone0" << int(SOCKETCAN_NO_SUCH_INTERFACE)
+                                 << "CAN FD interface efisnone0 does not exist";
         QTest::newRow("loopback is no CAN") << "lo" << int(SOCKETCAN_NOT_CANFD)
                                             << "CAN FD interface lo is not CAN FD capable (MTU 65536, CAN FD needs 72)";
     }

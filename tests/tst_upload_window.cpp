@@ -57,9 +57,13 @@ class TestUploadWindow : public QObject
     {
         auto window = std::make_unique<MainWindow>(scratch.sources());
         window->show();
-        if (!QTest::qWaitFor([&] { return statusText(*window).startsWith(harness::kLoadedStatus) || statusText(*window)
-                                              == "Failed to connect to EFIS via USB or CAN FD - please check connections"; },
-                             harness::kStatusWaitMs))
+        if (!QTest::qWaitFor(
+                [&] {
+                    return statusText(*window).startsWith(harness::kLoadedStatus)
+                        || statusText(*window)
+                        == "Failed to connect to EFIS via USB or CAN FD - please check connections";
+                },
+                harness::kStatusWaitMs))
             qWarning("the window never settled: %s", qPrintable(statusText(*window)));
         return window;
     }
@@ -169,8 +173,9 @@ private slots:
         harness::ModalAnswers about([](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
         child<QAction>(*window, "actionAbout")->trigger();
         QCOMPARE(about.titles, QStringList{"About Corvane EFIS Config"});
-        QCOMPARE(about.texts.value(0), QString("Corvane EFIS Config " EFIS_VERSION "\nDownloads manifest: %1\nQt %2\nhidapi %3")
-                                           .arg(firmwareManifestUrl(), qVersion(), HID_API_VERSION_STR " (simulated)"));
+        QCOMPARE(about.texts.value(0),
+                 QString("Corvane EFIS Config " EFIS_VERSION "\nDownloads manifest: %1\nQt %2\nhidapi %3")
+                     .arg(firmwareManifestUrl(), qVersion(), HID_API_VERSION_STR " (simulated)"));
     }
 
     // ---- Transfers -----------------------------------------------------------------
@@ -184,7 +189,8 @@ private slots:
         QStringList statuses;
         QList<int> bars;
         QObject recorder; // ends the connections with the test
-        connect(window->statusBar(), &QStatusBar::messageChanged, &recorder, [&](const QString& text) { statuses.append(text); });
+        connect(window->statusBar(), &QStatusBar::messageChanged, &recorder,
+                [&](const QString& text) { statuses.append(text); });
         connect(child<QProgressBar>(*window, "progressBar_firmware"), &QProgressBar::valueChanged, &recorder,
                 [&](int value) { bars.append(value); });
         harness::ModalAnswers rebootNotice([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
@@ -194,7 +200,8 @@ private slots:
 
         QCOMPARE(flashBytes(updates::kBank1Address, image.size()), image);
         QCOMPARE(int(dlc_code_to_bytes(harness::framesWithId(CANMSG_WRITE_MX25).front().msg_len)), 64);
-        QVERIFY(harness::sameFrame(sim::unit().receivedFrames().back(), sim::make_frame(CANMSG_ENTER_BL, CAN_1_BYTES, {0x48})));
+        QVERIFY(harness::sameFrame(sim::unit().receivedFrames().back(),
+                                   sim::make_frame(CANMSG_ENTER_BL, CAN_1_BYTES, {0x48})));
         QCOMPARE(rebootNotice.titles, QStringList{"Reconnect After Reboot"});
         QVERIFY2(QRegularExpression("^The firmware was transferred in \\d+ s\\.\n\nThe device will reboot\\.\n\n"
                                     "Please relaunch this application once the device has rebooted\\. $")
@@ -216,7 +223,8 @@ private slots:
         QTest::addColumn<QString>("logLine");
         QTest::newRow("firmware") << true
                                   << "Firmware update failed — the device was not rebooted; see the send_fw lines on "
-                                     "standard output and try again" << "Firmware update failed; no reboot command sent";
+                                     "standard output and try again"
+                                  << "Firmware update failed; no reboot command sent";
         QTest::newRow("airport database") << false
                                           << "Airport database transfer failed — see the send_airport_db lines on "
                                              "standard output and try again" << "Airport database transfer failed";
@@ -237,7 +245,8 @@ private slots:
         pick(*window, firmware ? "pushButton_browse" : "pushButton_browse_airports", "<i>any&amp;thing.txt", bytes);
         QCOMPARE(child<QTextEdit>(*window, firmware ? "text_firmware_file" : "text_firmware_file_2")->toPlainText(),
                  QStringLiteral("<i>any&amp;thing.txt"));
-        auto* startButton = child<QPushButton>(*window, firmware ? "pushButton_start_update" : "pushButton_start_airport");
+        auto* startButton
+            = child<QPushButton>(*window, firmware ? "pushButton_start_update" : "pushButton_start_airport");
         sim::unit().clearRecords();
         sim::FaultRule nack;
         nack.request_id = CANMSG_WRITE_MX25;
@@ -249,7 +258,8 @@ private slots:
         QTimer::singleShot(0, startButton, &QPushButton::click);
         QCOMPARE(updates::runApplicationUntil([&] { return statusText(*window) == failed; }), updates::LOOP_CONDITION);
         QVERIFY(harness::framesWithId(CANMSG_ENTER_BL).empty());
-        QVERIFY(child<QProgressBar>(*window, firmware ? "progressBar_firmware" : "progressBar_airports")->value() < 10000);
+        QVERIFY(child<QProgressBar>(*window, firmware ? "progressBar_firmware" : "progressBar_airports")->value()
+                < 10000);
         QVERIFY(harness::hasDebugLine(err.lines(), logLine));
         QVERIFY(startButton->isEnabled());
 
@@ -273,10 +283,12 @@ private slots:
         QTest::newRow("no airport file") << int(IDLE) << "onStartAirportClicked" << "No airport database file selected";
         QTest::newRow("firmware without a unit") << int(NO_UNIT) << "onStartUpdateClicked" << noUnit;
         QTest::newRow("airport without a unit") << int(NO_UNIT) << "onStartAirportClicked" << noUnit;
-        QTest::newRow("firmware twice") << int(FIRMWARE_RUNNING) << "onStartUpdateClicked" << "Firmware update already in progress";
+        QTest::newRow("firmware twice") << int(FIRMWARE_RUNNING) << "onStartUpdateClicked"
+                                        << "Firmware update already in progress";
         QTest::newRow("firmware during airport")
             << int(AIRPORT_RUNNING) << "onStartUpdateClicked" << "Finish airport transfer before firmware update";
-        QTest::newRow("airport twice") << int(AIRPORT_RUNNING) << "onStartAirportClicked" << "Airport transfer already in progress";
+        QTest::newRow("airport twice") << int(AIRPORT_RUNNING) << "onStartAirportClicked"
+                                       << "Airport transfer already in progress";
         QTest::newRow("airport during firmware")
             << int(FIRMWARE_RUNNING) << "onStartAirportClicked" << "Finish firmware update before airport transfer";
         // The worker waits for the unit's replies on the link: the window's

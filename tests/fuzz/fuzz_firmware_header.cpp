@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz_require(size >= sizeof header, "an erase is asked for only for an image with a whole header");
     memcpy(&header, data, sizeof header);
     const uint64_t blocks = (uint64_t(header.total_size) + MX25_BLOCK_SIZE - 1) / MX25_BLOCK_SIZE;
-    fuzz_require(blocks <= FW_BANK_BLOCKS && sizeof header + uint64_t(header.encrypted_size) <= blocks * MX25_BLOCK_SIZE,
+    fuzz_require(blocks <= FW_BANK_BLOCKS
+                     && sizeof header + uint64_t(header.encrypted_size) <= blocks * MX25_BLOCK_SIZE,
                  "an erase is asked for only for a header whose image fits the bank");
     return 0;
 }

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     for (const DatabaseManifestEntry& entry : databases)
-        fuzz_require(!entry.db_type.isEmpty() && entry.database_file.endsWith(QLatin1String(".db"), Qt::CaseInsensitive),
+        fuzz_require(!entry.db_type.isEmpty()
+                         && entry.database_file.endsWith(QLatin1String(".db"), Qt::CaseInsensitive),
                      "every database entry names its type and a .db file");
     findLatestDatabaseEntryByType(databases, QStringLiteral("airport"));
     return 0;

@@ -7,8 +7,10 @@ const char kTestManifestPath[] = "/firmware/downloads_manifest.json";
 bool ManifestScratch::start(const QString& tls_dir)
 {
     home_.reset(new ScratchHome);
-    servers_[0].reset(new TestHttpServer(tls_dir + QStringLiteral("/server.pem"), tls_dir + QStringLiteral("/server.key")));
-    servers_[1].reset(new TestHttpServer(tls_dir + QStringLiteral("/untrusted.pem"), tls_dir + QStringLiteral("/untrusted.key")));
+    servers_[0].reset(
+        new TestHttpServer(tls_dir + QStringLiteral("/server.pem"), tls_dir + QStringLiteral("/server.key")));
+    servers_[1].reset(
+        new TestHttpServer(tls_dir + QStringLiteral("/untrusted.pem"), tls_dir + QStringLiteral("/untrusted.key")));
     servers_[2].reset(new TestHttpServer);
     // Listens, and never takes a connection: the system accepts it and
     // nobody answers, as behind a filtering firewall.

@@ -48,7 +48,9 @@ public:
     // An address on 127.0.0.1 where a connection is accepted and never answered.
     QString silentUrl() const
     {
-        return QStringLiteral("https://127.0.0.1:%1%2").arg(silent_server_->serverPort()).arg(QLatin1String(kTestManifestPath));
+        return QStringLiteral("https://127.0.0.1:%1%2")
+            .arg(silent_server_->serverPort())
+            .arg(QLatin1String(kTestManifestPath));
     }
     // Connections made to that address so far.
     int silentConnections();
@@ -75,7 +77,8 @@ private:
 // so a busy machine never turns an answer into a time-out.
 inline int fetchTimeoutFor(const QString& behaviour)
 {
-    return behaviour == QLatin1String("stall after headers") ? ManifestScratch::kStallTimeoutMs : ManifestScratch::kGenerousTimeoutMs;
+    return behaviour == QLatin1String("stall after headers") ? ManifestScratch::kStallTimeoutMs
+                                                             : ManifestScratch::kGenerousTimeoutMs;
 }
 
 // Writes the whole file, making its directory first.

@@ -11,7 +11,9 @@
 class ScratchHome
 {
 public:
-    ScratchHome() : home_variable_("HOME", home_.path()), state_variable_("XDG_STATE_HOME", home_.path() + "/.local/state")
+    ScratchHome()
+        : home_variable_("HOME", home_.path())
+        , state_variable_("XDG_STATE_HOME", home_.path() + "/.local/state")
     {
         QStandardPaths::setTestModeEnabled(true);
     }

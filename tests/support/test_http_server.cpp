@@ -44,8 +44,9 @@ QByteArray responseHead(const TestHttpResponse& response)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason + "\r\n";
     const qint64 announced = response.announced_length >= 0 ? response.announced_length : response.body.size();
-    head += response.ending == ResponseEnding::EndlessUnannounced ? QByteArray("Connection: close\r\n")
-                                                                 : "Content-Length: " + QByteArray::number(announced) + "\r\n";
+    head += response.ending == ResponseEnding::EndlessUnannounced
+        ? QByteArray("Connection: close\r\n")
+        : "Content-Length: " + QByteArray::number(announced) + "\r\n";
     for (const auto& [name, value] : response.extra_headers)
         head += name + ": " + value + "\r\n";
     return head + "\r\n";
@@ -55,7 +56,8 @@ void answer(QTcpSocket* socket, const TestHttpResponse& response)
 {
     socket->write(responseHead(response));
     if (response.ending != ResponseEnding::StallAfterHeaders)
-        socket->write(response.ending == ResponseEnding::CloseMidBody ? response.body.left(response.body.size() / 2) : response.body);
+        socket->write(response.ending == ResponseEnding::CloseMidBody ? response.body.left(response.body.size() / 2)
+                                                                      : response.body);
     if (response.ending == ResponseEnding::CloseMidBody)
         socket->disconnectFromHost();
     if (response.ending == ResponseEnding::EndlessUnannounced) {

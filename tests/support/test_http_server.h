@@ -32,7 +32,8 @@ struct TestHttpRequest {
 
     QByteArray header(const QByteArray& name) const
     {
-        const auto found = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
+        const auto found = std::find_if(headers.begin(), headers.end(),
+                                        [&](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
         return found == headers.end() ? QByteArray() : found->second;
     }
 };
@@ -51,13 +52,22 @@ public:
     // "https://127.0.0.1:<port><path>" (or http for a plain server).
     QString url(const QString& path) const
     {
-        return QStringLiteral("%1://127.0.0.1:%2%3").arg(encrypted_ ? "https" : "http").arg(server_->serverPort()).arg(path);
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(encrypted_ ? "https" : "http")
+            .arg(server_->serverPort())
+            .arg(path);
     }
 
     void setResponse(const QString& path, const TestHttpResponse& response) { responses_.insert(path, response); }
     void serve(const QString& path, const QByteArray& body) { setResponse(path, {200, "OK", body}); }
-    void answerStatus(const QString& path, int status, const QByteArray& reason) { setResponse(path, {status, reason, reason}); }
-    void redirect(const QString& path, const QString& location) { setResponse(path, {302, "Found", {}, {{"Location", location.toUtf8()}}}); }
+    void answerStatus(const QString& path, int status, const QByteArray& reason)
+    {
+        setResponse(path, {status, reason, reason});
+    }
+    void redirect(const QString& path, const QString& location)
+    {
+        setResponse(path, {302, "Found", {}, {{"Location", location.toUtf8()}}});
+    }
     // Forgets every answer and every recorded request.
     void clear()
     {
@@ -68,7 +78,8 @@ public:
     QList<TestHttpRequest> requests() const { return requests_; }
     int requestCount(const QString& path) const
     {
-        return int(std::count_if(requests_.begin(), requests_.end(), [&](const TestHttpRequest& r) { return r.path == path.toUtf8(); }));
+        return int(std::count_if(requests_.begin(), requests_.end(),
+                                 [&](const TestHttpRequest& r) { return r.path == path.toUtf8(); }));
     }
 
 private:
