@@ -21,9 +21,7 @@
 //         the pause the protocol asks for after each acknowledged packet.
 //     (b) With the modelled link: KiB/s and the ratio of the measured time to
 //         the bound.
-//     Also what a 100 us and a 200 us pause cost on this machine with the
-//     thread's default timer slack and with the slack the uploads set, and
-//     the process's peak memory after each transfer (VmHWM), which must not
+//     Also the process's peak memory after each transfer (VmHWM), which must not
 //     grow with the file.
 //
 // startup: with three kinds of manifest server (a reachable one on 127.0.0.1,
@@ -33,36 +31,23 @@
 // configuration being loaded, with the program's own network time-out unless
 // told otherwise.
 //
-// upload: responsiveness of the window's thread while a whole 4 MiB image
-// goes to the unit over the modelled link through the real window, from the
-// Start Update button to the reboot request: a zero-interval timer measures
-// each turn of the window's event loop. Prints the longest gap between two
-// turns (and how many gaps exceeded 5 and 20 ms), the progress updates the
-// window showed per second, and the transfer time.
-//
 // Usage: bench_efis settings [--link-delay-us N] [--runs N] [--canfd]
 //        bench_efis flash [--link-delay-us N] [--fw-bytes N] [--db-bytes N] [--small-db-bytes N] [--no-link]
 //                         [--canfd]
 //        bench_efis startup [--timeout-ms N]      (default: the program's 60000)
-//        bench_efis upload [--link-delay-us N]    (default 250)
 
 #include <QApplication>
-#include <QFileDialog>
-#include <QPushButton>
 #include <QStandardPaths>
 
 #include <chrono>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <thread>
 #include <unistd.h>
 
 #include "firmware_manifest.h"
 #include "firmware_ops/firmware_ops.h"
 #include "manifest_scratch.h"
 #include "settings_transfer.h"
-#include "update_tab.h"
 #include "window_harness.h"
 
 namespace {
@@ -70,7 +55,6 @@ namespace {
 typedef std::chrono::steady_clock Clock;
 
 const int kGiveUpMs = 300000; // only bounds a broken run: well beyond one time-out
-const int kHistogramUs = 4000;
 
 // The figures; the program's own lines go to /dev/null, as a benchmark
 // measures the transfers, not the terminal.
@@ -78,12 +62,9 @@ FILE* g_figures = stdout;
 QStringList g_arguments;
 
 // The write phase from the progress reports: from the first acknowledged
-// payload packet to the last, and each packet's cycle in a histogram of whole
-// microseconds (a list would grow with the file), whose median shows the
-// typical packet apart from the times another process held the core.
+// payload packet to the last.
 Clock::time_point g_first_write, g_last_write;
 uint32_t g_writes = 0;
-uint32_t g_cycles_us[kHistogramUs];
 
 long option(const char* name, long fallback)
 {
@@ -139,36 +120,22 @@ void bench_settings(CommsManager* comms)
 
 // ---- flash -------------------------------------------------------------------------
 
-// Mean cost of one sleep_for(pause) on this thread.
-double measured_pause_us(long pause_us)
-{
-    const Clock::time_point start = Clock::now();
-    for (int i = 0; i < 1000; i++)
-        std::this_thread::sleep_for(std::chrono::microseconds(pause_us));
-    return us_since(start) / 1000;
-}
-
 void on_progress(uint32_t /*current*/, uint32_t /*total*/, int phase, void* /*user_data*/)
 {
     if (phase != FW_PROGRESS_WRITE)
         return;
     if (g_writes++ == 0)
         g_first_write = Clock::now();
-    else
-        g_cycles_us[std::min<long>(long(us_since(g_last_write)), kHistogramUs - 1)]++;
     g_last_write = Clock::now();
 }
 
 // send_fw or send_airport_db, as the file's extension says: the host's cost
 // per packet beyond the pause, and the time against the bound (every
-// report's delay plus the pauses) and against the same bound with each report
-// at what the simulated link measurably costs: the second ratio is the host's
-// own share.
+// report's delay plus the pauses).
 void upload(CommsManager* comms, const char* what, const QString& path, double pause_us,
-            const std::function<double(double)>& bound_s, uint32_t payload_bytes, double report_us)
+            const std::function<double(double)>& bound_s, uint32_t payload_bytes)
 {
     g_writes = 0;
-    memset(g_cycles_us, 0, sizeof g_cycles_us);
     const QByteArray file = QFile::encodeName(path);
     const Clock::time_point start = Clock::now();
     const bool completed = path.endsWith(".bin") ? send_fw(comms, file.constData(), 64, on_progress, nullptr)
@@ -176,16 +143,12 @@ void upload(CommsManager* comms, const char* what, const QString& path, double p
     const double seconds = us_since(start) / 1e6;
     const double per_packet_us
         = g_writes < 2 ? 0.0 : (us_since(g_first_write) - us_since(g_last_write)) / (g_writes - 1);
-    double median_us = g_writes < 2 ? 0.0 : kHistogramUs;
-    for (uint32_t us = 0, seen = 0; g_writes >= 2 && us < kHistogramUs && median_us == kHistogramUs; us++)
-        median_us = (seen += g_cycles_us[us]) > (g_writes - 1) / 2 ? us + 0.5 : median_us;
-    const double bound = bound_s(double(sim::unit().reportDelay().count())), measured = bound_s(report_us);
+    const double bound = bound_s(double(sim::unit().reportDelay().count()));
     fprintf(g_figures,
-            "%-28s %s in %.2f s; %.1f KiB/s; per packet %.2f us, %.2f us beyond the %.0f us pause (median %.1f us); "
-            "bound %.2f s, ratio %.4f; at the measured report cost %.2f s, ratio %.4f; peak memory %ld KiB\n",
+            "%-28s %s in %.2f s; %.1f KiB/s; per packet %.2f us, %.2f us beyond the %.0f us pause; "
+            "bound %.2f s, ratio %.4f; peak memory %ld KiB\n",
             what, completed ? "completed" : "FAILED", seconds, payload_bytes / 1024.0 / seconds, per_packet_us,
-            per_packet_us - pause_us, pause_us, median_us, bound, seconds / bound, measured, seconds / measured,
-            peak_memory_kib());
+            per_packet_us - pause_us, pause_us, bound, seconds / bound, peak_memory_kib());
 }
 
 int bench_flash(CommsManager* comms, const char* link, const QString& dir)
@@ -209,12 +172,6 @@ int bench_flash(CommsManager* comms, const char* link, const QString& dir)
             "link %s; firmware image %u bytes, airport databases %u and %u bytes, 64-byte packets; peak memory at "
             "start %ld KiB\n",
             link, fw_bytes, small_db_bytes, db_bytes, peak_memory_kib());
-    fprintf(g_figures, "pause cost, default timer slack (%d ns): 100 us -> %.1f us, 200 us -> %.1f us\n",
-            prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), measured_pause_us(100), measured_pause_us(200));
-    // The slack the uploads set, kept from here on.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    fprintf(g_figures, "pause cost, timer slack 1 ns:            100 us -> %.1f us, 200 us -> %.1f us\n",
-            measured_pause_us(100), measured_pause_us(200));
     const auto fw_bound_s = [&](double delay_us) {
         // The partition query and its two answers, three reports per block erased, the address, then
         // the header and the payload packets, each with its acknowledgement and a 100 us pause.
@@ -230,23 +187,16 @@ int bench_flash(CommsManager* comms, const char* link, const QString& dir)
         };
     };
     fprintf(g_figures, "(a) no link delay\n");
-    upload(comms, "  send_fw", fw, 100, fw_bound_s, fw_bytes - 64, 0);
-    upload(comms, "  send_airport_db (small)", small_db, 200, db_bound_s(small_db_bytes), small_db_bytes, 0);
-    upload(comms, "  send_airport_db", db, 200, db_bound_s(db_bytes), db_bytes, 0);
+    upload(comms, "  send_fw", fw, 100, fw_bound_s, fw_bytes - 64);
+    upload(comms, "  send_airport_db (small)", small_db, 200, db_bound_s(small_db_bytes), small_db_bytes);
+    upload(comms, "  send_airport_db", db, 200, db_bound_s(db_bytes), db_bytes);
     if (g_arguments.contains("--no-link"))
         return 0;
 
     sim::unit().setReportDelay(std::chrono::microseconds(option("--link-delay-us", 1000)));
-    // What one report costs through the simulated link as it runs here: bare
-    // set-address exchanges (two reports each, no pause) over many rounds.
-    const Clock::time_point start = Clock::now();
-    for (int i = 0; i < 500; i++)
-        set_mx25_addr(comms, 0);
-    const double report_us = us_since(start) / 500 / 2;
-    fprintf(g_figures, "(b) link delay %ld us per report in each direction; a report measurably costs %.1f us\n",
-            option("--link-delay-us", 1000), report_us);
-    upload(comms, "  send_fw", fw, 100, fw_bound_s, fw_bytes - 64, report_us);
-    upload(comms, "  send_airport_db", db, 200, db_bound_s(db_bytes), db_bytes, report_us);
+    fprintf(g_figures, "(b) link delay %ld us per report in each direction\n", option("--link-delay-us", 1000));
+    upload(comms, "  send_fw", fw, 100, fw_bound_s, fw_bytes - 64);
+    upload(comms, "  send_airport_db", db, 200, db_bound_s(db_bytes), db_bytes);
     return 0;
 }
 
@@ -313,71 +263,6 @@ int bench_startup()
     return 0;
 }
 
-int bench_upload(const QString& image_path)
-{
-    const long link_delay_us = option("--link-delay-us", 250);
-    if (!writeWholeFile(image_path, updates::firmwareImage(FW_BANK_SIZE - 64, 1)))
-        return 1;
-    MainWindow window;
-    window.show();
-    harness::ModalAnswers answers([&](QWidget* modal) {
-        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-            dialog->selectFile(image_path);
-            QMetaObject::invokeMethod(dialog, "accept");
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    // Counted, not stored: a growing list of millions of gaps would itself
-    // stall the loop it measures while it is copied.
-    long turns = 0, gaps_over_5ms = 0, gaps_over_20ms = 0;
-    int progress_updates = 0;
-    double longest_gap_ms = 0.0, longest_gap_at_s = 0.0, transfer_s = 0.0; // at: from the start of the transfer
-    Clock::time_point upload_start, last_turn = Clock::now();
-    bool uploading = false;
-    QTimer turn;
-    QObject::connect(&turn, &QTimer::timeout, [&] {
-        const double gap_ms = us_since(last_turn) / 1000;
-        last_turn = Clock::now();
-        turns += uploading ? 1 : 0;
-        gaps_over_5ms += uploading && gap_ms > 5.0 ? 1 : 0;
-        gaps_over_20ms += uploading && gap_ms > 20.0 ? 1 : 0;
-        if (uploading && gap_ms > longest_gap_ms) {
-            longest_gap_ms = gap_ms;
-            longest_gap_at_s = us_since(upload_start) / 1e6;
-        }
-    });
-    turn.start(0);
-    QEventLoop loop;
-    QTimer::singleShot(kGiveUpMs, &loop, &QEventLoop::quit);
-    QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
-        progress_updates += text.startsWith("Erasing") || text.startsWith("Uploading") ? 1 : 0;
-        if (text == QLatin1String(harness::kLoadedStatus) && !uploading) {
-            sim::unit().setReportDelay(std::chrono::microseconds(link_delay_us));
-            QTimer::singleShot(0, [&] {
-                window.findChild<QPushButton*>("pushButton_browse")->click();
-                uploading = true;
-                upload_start = last_turn = Clock::now();
-                window.findChild<QPushButton*>("pushButton_start_update")->click();
-            });
-        }
-        if (uploading && text.startsWith("Firmware update completed")) {
-            uploading = false;
-            transfer_s = us_since(upload_start) / 1e6;
-            loop.quit();
-        }
-    });
-    loop.exec();
-    fprintf(g_figures,
-            "link delay per report: %ld us, image: %u bytes in 64-byte packets\n"
-            "transfer (Start Update to the reboot notice): %.1f s\nevent loop turns during the transfer: %ld\n"
-            "longest gap between two turns: %.2f ms, %.2f s into the transfer; gaps over 5 ms: %ld, over 20 ms: %ld\n"
-            "progress updates shown: %d, %.1f per second\n",
-            link_delay_us, FW_BANK_SIZE, transfer_s, turns, longest_gap_ms, longest_gap_at_s, gaps_over_5ms,
-            gaps_over_20ms, progress_updates, progress_updates / transfer_s);
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -389,8 +274,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     g_arguments = app.arguments();
     const QString which = g_arguments.value(1);
-    if (!QStringList{"settings", "flash", "startup", "upload"}.contains(which)) {
-        fprintf(stderr, "usage: %s settings|flash|startup|upload [options] (see the head of bench_efis.cpp)\n",
+    if (!QStringList{"settings", "flash", "startup"}.contains(which)) {
+        fprintf(stderr, "usage: %s settings|flash|startup [options] (see the head of bench_efis.cpp)\n",
                 argv[0]);
         return 2;
     }
@@ -402,5 +287,5 @@ int main(int argc, char* argv[])
     dup2(null_fd, STDERR_FILENO);
     if (which == "startup")
         return bench_startup();
-    return which == "upload" ? bench_upload(home.filePath("image.bin")) : bench_transfer(which == "flash", home.path());
+    return bench_transfer(which == "flash", home.path());
 }

@@ -82,80 +82,75 @@ private slots:
     }
     void cleanup() { window_.reset(); }
 
-    void nothingClippedOrCoveredAtInitialSize_data();
-    void nothingClippedOrCoveredAtInitialSize();
-    void addressTypeIsOneExclusiveChoice();
-    void calibrationStartDoesNothing();
+    void nothingClippedOrCoveredAtInitialSize_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::newRow("Devices") << 0;
+        QTest::newRow("Settings") << 1;
+        QTest::newRow("Device Updates") << 2;
+        QTest::newRow("Calibrations") << 3;
+    }
+
+    void nothingClippedOrCoveredAtInitialSize()
+    {
+        QFETCH(int, page);
+
+        QCOMPARE(window_->size(), QSize(1065, 598));
+        auto* tabs = child<QTabWidget>(*window_, "tabWidget");
+        tabs->setCurrentIndex(page);
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        QWidget* pageWidget = tabs->widget(page);
+        const QList<QWidget*> controls = controlsOf(pageWidget);
+        QVERIFY(!controls.isEmpty());
+
+        QList<QRect> placed;
+        for (QWidget* control : controls) {
+            const QRect onPage(control->mapTo(pageWidget, QPoint(0, 0)), control->size());
+            const QString name = control->objectName();
+            QVERIFY2(pageWidget->rect().contains(onPage), qPrintable(name + " lies outside its page"));
+            const QSize needed = neededSize(control);
+            QVERIFY2(control->width() >= needed.width() && control->height() >= needed.height(),
+                     qPrintable(name + " is clipped"));
+            for (qsizetype i = 0; i < placed.size(); i++)
+                QVERIFY2(!placed[i].intersects(onPage), qPrintable(name + " covers " + controls[i]->objectName()));
+            placed.append(onPage);
+        }
+    }
+
+    // Own address is the initial choice; choosing one clears the other.
+    void addressTypeIsOneExclusiveChoice()
+    {
+        auto* own = child<QRadioButton>(*window_, "radioButton_use_icao");
+        auto* random = child<QRadioButton>(*window_, "radioButton_rand_icao");
+        QVERIFY(own->isChecked() && !random->isChecked());
+        auto* group = child<QButtonGroup>(*window_, "buttonGroup");
+        QVERIFY(group->exclusive());
+        QCOMPARE(group->buttons(), (QList<QAbstractButton*>{own, random}));
+        random->click();
+        QVERIFY(!own->isChecked());
+    }
+
+    // The Calibrations tab only shows its controls: "Start" sends nothing and
+    // changes nothing.
+    void calibrationStartDoesNothing()
+    {
+        window_.reset();
+        sim::unit().setPresent(true);
+        window_ = harness::startWindow();
+        QVERIFY(harness::waitForStatus(*window_, QLatin1String(harness::kLoadedStatus)));
+        sim::unit().clearRecords();
+
+        child<QPushButton>(*window_, "pushButton_start_Pt_zerocal")->click();
+
+        QVERIFY(sim::unit().receivedFrames().empty());
+        QCOMPARE(harness::statusText(*window_), QLatin1String(harness::kLoadedStatus));
+        QCOMPARE(child<QProgressBar>(*window_, "progressBar_Pt_zeropoint")->value(), 0);
+    }
 
 private:
     ScratchHome home_; // every load leaves a backup in the per-user data folder
     std::unique_ptr<MainWindow> window_;
 };
-
-void FormTest::nothingClippedOrCoveredAtInitialSize_data()
-{
-    QTest::addColumn<int>("page");
-    QTest::newRow("Devices") << 0;
-    QTest::newRow("Settings") << 1;
-    QTest::newRow("Device Updates") << 2;
-    QTest::newRow("Calibrations") << 3;
-}
-
-void FormTest::nothingClippedOrCoveredAtInitialSize()
-{
-    QFETCH(int, page);
-
-    QCOMPARE(window_->size(), QSize(1065, 598));
-    auto* tabs = child<QTabWidget>(*window_, "tabWidget");
-    tabs->setCurrentIndex(page);
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QWidget* pageWidget = tabs->widget(page);
-    const QList<QWidget*> controls = controlsOf(pageWidget);
-    QVERIFY(!controls.isEmpty());
-
-    QList<QRect> placed;
-    for (QWidget* control : controls) {
-        const QRect onPage(control->mapTo(pageWidget, QPoint(0, 0)), control->size());
-        const QString name = control->objectName();
-        QVERIFY2(pageWidget->rect().contains(onPage), qPrintable(name + " lies outside its page"));
-        const QSize needed = neededSize(control);
-        QVERIFY2(control->width() >= needed.width() && control->height() >= needed.height(),
-                 qPrintable(name + " is clipped"));
-        for (qsizetype i = 0; i < placed.size(); i++)
-            QVERIFY2(!placed[i].intersects(onPage), qPrintable(name + " covers " + controls[i]->objectName()));
-        placed.append(onPage);
-    }
-}
-
-// Own address is the initial choice; choosing one clears the other.
-void FormTest::addressTypeIsOneExclusiveChoice()
-{
-    auto* own = child<QRadioButton>(*window_, "radioButton_use_icao");
-    auto* random = child<QRadioButton>(*window_, "radioButton_rand_icao");
-    QVERIFY(own->isChecked() && !random->isChecked());
-    auto* group = child<QButtonGroup>(*window_, "buttonGroup");
-    QVERIFY(group->exclusive());
-    QCOMPARE(group->buttons(), (QList<QAbstractButton*>{own, random}));
-    random->click();
-    QVERIFY(!own->isChecked());
-}
-
-// The Calibrations tab only shows its controls: "Start" sends nothing and
-// changes nothing.
-void FormTest::calibrationStartDoesNothing()
-{
-    window_.reset();
-    sim::unit().setPresent(true);
-    window_ = harness::startWindow();
-    QVERIFY(harness::waitForStatus(*window_, QLatin1String(harness::kLoadedStatus)));
-    sim::unit().clearRecords();
-
-    child<QPushButton>(*window_, "pushButton_start_Pt_zerocal")->click();
-
-    QVERIFY(sim::unit().receivedFrames().empty());
-    QCOMPARE(harness::statusText(*window_), QLatin1String(harness::kLoadedStatus));
-    QCOMPARE(child<QProgressBar>(*window_, "progressBar_Pt_zeropoint")->value(), 0);
-}
 
 QTEST_MAIN(FormTest)
 #include "tst_form.moc"

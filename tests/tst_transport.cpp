@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -239,6 +240,36 @@ private slots:
         QVERIFY(link.write(msg) < 0);
         if (transport == CanFd)
             QCOMPARE(QList<int>({readError, errno}), QList<int>({ECONNRESET, EPIPE}));
+    }
+
+    // Reconnecting, disconnecting and destruction each give back what the
+    // transport held: the HID handle and the library, or the CAN socket.
+    void releasesWhatItHolds()
+    {
+        {
+            USBHID usb;
+            QVERIFY(usb.connect(vendor_id, product_id) && usb.connect(vendor_id, product_id));
+            QCOMPARE(sim::open_hid_devices(), 1);
+            usb.disconnect();
+            QCOMPARE(sim::open_hid_devices(), 0);
+            QVERIFY(usb.connect(vendor_id, product_id));
+        }
+        QCOMPARE(QList<int>({sim::open_hid_devices(), sim::hid_library_users()}), QList<int>({0, 0}));
+        int fds[6];
+        for (int i = 0; i < 6; i += 2)
+            QCOMPARE(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds + i), 0);
+        const auto closed = [](int fd) { return fcntl(fd, F_GETFD) == -1; };
+        {
+            CANFD can;
+            QVERIFY(can.adoptSocket(fds[0], "can0") && can.adoptSocket(fds[2], "can0"));
+            QVERIFY(closed(fds[0]) && !closed(fds[2]));
+            can.disconnect();
+            QVERIFY(closed(fds[2]));
+            QVERIFY(can.adoptSocket(fds[4], "can0"));
+        }
+        QVERIFY(closed(fds[4]));
+        for (int i = 1; i < 6; i += 2)
+            close(fds[i]);
     }
 
     // Only the unit's vendor interface carries frames; a unit that is there

@@ -9,6 +9,7 @@
 #include <hidapi.h>
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QProgressBar>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -51,6 +52,7 @@ class TestUploadWindow : public QObject
     Q_OBJECT
 
     ManifestScratch scratch;
+    QList<QUrl> openedUrls;
 
     // A shown window once it has loaded the settings or found no unit.
     std::unique_ptr<MainWindow> startedWindow()
@@ -87,6 +89,9 @@ class TestUploadWindow : public QObject
         child<QPushButton>(window, firmware ? "pushButton_start_update" : "pushButton_start_airport")->click();
         QTRY_VERIFY_WITH_TIMEOUT(statusText(window).startsWith("Uploading"), harness::kStatusWaitMs);
     }
+
+public slots:
+    void recordOpenedUrl(const QUrl& url) { openedUrls.append(url); }
 
 private slots:
     void initTestCase() { QVERIFY(scratch.start(QStringLiteral(EFIS_TEST_DATA_DIR "/tls"))); }
@@ -176,6 +181,18 @@ private slots:
         QCOMPARE(about.texts.value(0),
                  QString("Corvane EFIS Config " EFIS_VERSION "\nDownloads manifest: %1\nQt %2\nhidapi %3")
                      .arg(firmwareManifestUrl(), qVersion(), HID_API_VERSION_STR " (simulated)"));
+    }
+
+    // Open Log Folder hands the support log's folder, made first, to the desktop.
+    void openLogFolderOpensTheLogsFolder()
+    {
+        auto window = startedWindow();
+        QDesktopServices::setUrlHandler("file", this, "recordOpenedUrl");
+        child<QAction>(*window, "actionOpenLogFolder")->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        const QString folder = QDir::homePath() + "/.local/state/" + QCoreApplication::applicationName();
+        QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(folder)});
+        QVERIFY(QFileInfo(folder).isDir());
     }
 
     // ---- Transfers -----------------------------------------------------------------
