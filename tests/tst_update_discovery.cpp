@@ -1,78 +1,56 @@
-// Update discovery through the real window: the offer at connection, the
-// pending update fulfilled on the Device Updates tab, and the two fetch
-// buttons with each of their failures. The manifest and the packages come
-// from a loopback server; the unit is varied against one manifest.
+// Update discovery through the real window, as a wiring table: the offer at
+// connection, the pending update fulfilled on the Device Updates tab, and the
+// two fetch buttons, each decision with its success and its failures. The
+// manifest and the packages come from a loopback server.
 
 #include <QtTest>
 
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextEdit>
 
-#include <memory>
-
-#include "EFIS_shared/can_export.h"
 #include "comms/comms.h"
 #include "manifest_scratch.h"
-#include "output_capture.h"
 #include "update_tab.h"
-#include "window_harness.h"
 
 using harness::child;
-using harness::statusText;
 
 namespace {
 
-const char kOfferTitle[] = "Firmware Update Available";
+const char kOffer[] = "Firmware Update Available";
+const char kDownloadFailed[] = "Firmware Download Failed";
 const char kPackagePath[] = "/packages/halcyra-1.4.0.bin";
-const char kDatabasePath[] = "/packages/airports-2025-07.db";
-const char kReadyStatus[] = "Firmware update available — file ready. Use \"Start Update\" when ready.";
+const char kRecommended[] = "Firmware update recommended — download failed; choose a file manually or retry.";
 
-QByteArray halcyraPackage()
-{
-    return updates::firmwareImage(2500, 21);
-}
+const QByteArray kHalcyraPackage = updates::firmwareImage(2500, 21);
 
-QByteArray airportDatabase()
-{
-    return patternBytes(9000, 22);
-}
-
-// AE: a package served; ED: a package the server does not have; FF: a
-// package from the local firmware folder whose content is not what the
-// manifest says.
+// AE: the package served; ED: a package the server does not have; FF: a
+// package from the local firmware folder whose content is not what the manifest says.
 QByteArray discoveryManifest(TestHttpServer& server)
 {
-    return QStringLiteral(R"({
-      "firmware_packages": [
+    return QStringLiteral(R"({"firmware_packages": [
         {"device_type": "AE", "display_name": "Halcyra EFIS 10", "firmware_version": "1.4.0",
          "firmware_file": "releases/halcyra-1.4.0.bin", "download_url": "%1", "sha256": "%2"},
-        {"device_type": "ED", "display_name": "", "firmware_version": "2.0.0",
-         "firmware_file": "mirrow-2.0.0.bin", "download_url": "%3", "sha256": "%2"},
-        {"device_type": "FF", "display_name": "Sondrel", "firmware_version": "3.0.0",
-         "firmware_file": "sondrel-3.0.0.bin", "sha256": "%2"}
-      ],
-      "database_files": [
-        {"db_type": "airport", "display_name": "", "format_version": 1, "cycle_effective_date": "2025-07-10",
-         "database_file": "airports-2025-07.db", "download_url": "%4", "sha256": "%5"},
-        {"db_type": "airport", "display_name": "Airports 2025-06", "format_version": 1,
-         "cycle_effective_date": "2025-06-12", "database_file": "airports-2025-06.db", "download_url": "%3"}
-      ]
-    })")
-        .arg(server.url(QLatin1String(kPackagePath)), updates::sha256Hex(halcyraPackage()),
-             server.url(QStringLiteral("/packages/missing.bin")), server.url(QLatin1String(kDatabasePath)),
-             updates::sha256Hex(airportDatabase()))
+        {"device_type": "ED", "firmware_version": "2.0.0", "firmware_file": "mirrow-2.0.0.bin", "download_url": "%3", "sha256": "%2"},
+        {"device_type": "FF", "firmware_version": "3.0.0", "firmware_file": "sondrel-3.0.0.bin", "sha256": "%2"}],
+      "database_files": [{"db_type": "airport", "format_version": 1, "cycle_effective_date": "2025-07-10",
+         "database_file": "airports-2025-07.db", "download_url": "%4"}]})")
+        .arg(server.url(QLatin1String(kPackagePath)), updates::sha256Hex(kHalcyraPackage),
+             server.url(QStringLiteral("/packages/missing.bin")),
+             server.url(QStringLiteral("/packages/airports-2025-07.db")))
         .toUtf8();
 }
 
-QString offerText(const QString& installed)
+// A message box gets the button of this text, else OK; a file dialog gets `path`.
+void answerWith(QWidget* modal, const QString& answer, const QString& path)
 {
-    return QStringLiteral("Connected Halcyra EFIS 10 is running firmware %1.\n\nVersion 1.4.0 is available "
-                          "(releases/halcyra-1.4.0.bin).\n\nPerform firmware update now?")
-        .arg(installed);
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box == nullptr)
+        return updates::chooseFile(modal, path);
+    const QList<QAbstractButton*> buttons = box->buttons();
+    const auto named = std::find_if(buttons.begin(), buttons.end(),
+                                    [&](QAbstractButton* b) { return b->text().remove(QLatin1Char('&')) == answer; });
+    (named == buttons.end() ? box->button(QMessageBox::Ok) : *named)->click();
 }
 
 } // namespace
@@ -81,414 +59,159 @@ class TestUpdateDiscovery : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void offerAcceptedUpdatesAndQuits();
-    void offerAcceptedWithoutPackageServer();
-    void offerDeclinedIsFulfilledOnFirstTabVisit();
-    void sameVersionIsNotOfferedButFetched();
-    void firmwareFetchFailures_data();
-    void firmwareFetchFailures();
-    void unavailableManifestLetsUserPickAFile();
-    void airportFetchFromCachedManifestWhileOffline();
-    void airportFetchFailures_data();
-    void airportFetchFailures();
-    void silentServerCostsOneWait();
-    void partialManifestIsNotUsed();
-    void tabSwitchDuringPendingFetch();
-
-private:
-    std::unique_ptr<MainWindow> startWindow(int timeout_ms = ManifestScratch::kGenerousTimeoutMs);
-    std::unique_ptr<MainWindow> loadedWindow();
-
     ManifestScratch scratch;
-};
 
-void TestUpdateDiscovery::initTestCase()
-{
-    QVERIFY(scratch.start(QStringLiteral(EFIS_TEST_DATA_DIR "/tls")));
-}
+private slots:
+    void initTestCase() { QVERIFY(scratch.start(QStringLiteral(EFIS_TEST_DATA_DIR "/tls"))); }
 
-void TestUpdateDiscovery::init()
-{
-    sim::unit().reset();
-    QVERIFY(scratch.reset());
-    scratch.server().serve(QLatin1String(kTestManifestPath), discoveryManifest(scratch.server()));
-    scratch.server().serve(QLatin1String(kPackagePath), halcyraPackage());
-    scratch.server().serve(QLatin1String(kDatabasePath), airportDatabase());
-    QVERIFY(writeWholeFile(scratch.applicationDir() + QStringLiteral("/firmware/sondrel-3.0.0.bin"),
-                           updates::firmwareImage(100, 23)));
-    device_serial = 0xFFFFFFFF;
-    fw.version = 0;
-}
-
-void TestUpdateDiscovery::cleanup()
-{
-    scratch.leave();
-}
-
-std::unique_ptr<MainWindow> TestUpdateDiscovery::startWindow(int timeout_ms)
-{
-    auto window = std::make_unique<MainWindow>(scratch.sources(timeout_ms));
-    window->show();
-    return window;
-}
-
-std::unique_ptr<MainWindow> TestUpdateDiscovery::loadedWindow()
-{
-    auto window = startWindow();
-    if (!harness::waitForStatus(*window, QLatin1String(harness::kLoadedStatus)))
-        qWarning("the window never loaded the settings: %s", qPrintable(statusText(*window)));
-    return window;
-}
-
-// ---- The offer -------------------------------------------------------------------
-
-void TestUpdateDiscovery::offerAcceptedUpdatesAndQuits()
-{
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    updates::ModalAnswers boxes([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (box->windowTitle() == QLatin1String(kOfferTitle)) {
-            defaultButton = box->standardButton(box->defaultButton());
-            updates::clickBoxButton(modal, QMessageBox::Yes);
-        } else {
-            updates::clickBoxButton(modal, QMessageBox::Ok);
-        }
-    });
-    auto window = startWindow();
-    QCOMPARE(updates::runApplicationUntil([] { return false; }), updates::LOOP_QUIT);
-
-    const QStringList expectedTitles{kOfferTitle, "Reconnect After Reboot"};
-    QCOMPARE(boxes.titles, expectedTitles);
-    QCOMPARE(boxes.texts.first(), offerText("1.3.0"));
-    QCOMPARE(defaultButton, QMessageBox::Yes);
-    QCOMPARE(child<QTabWidget>(*window, "tabWidget")->currentWidget()->objectName(), QStringLiteral("tab_update"));
-    QCOMPARE(flashBytes(updates::kBank1Address, halcyraPackage().size()), halcyraPackage());
-    QVERIFY(sim::unit().rebootRequested());
-    QVERIFY(harness::framesWithId(CANMSG_REQUEST_SETTINGS_VALUE).empty());
-}
-
-// Two download attempts, the tab change's and the offer's own, each with its box.
-void TestUpdateDiscovery::offerAcceptedWithoutPackageServer()
-{
-    sim::unit().setSerial(0xED000001);
-    sim::unit().setFirmware(1, 0, 0);
-    updates::ModalAnswers boxes([&](QWidget* modal) {
-        updates::clickBoxButton(modal, modal->windowTitle() == QLatin1String(kOfferTitle) ? QMessageBox::Yes
-                                                                                         : QMessageBox::Ok);
-    });
-    auto window = startWindow();
-    const QString recommended =
-        QStringLiteral("Firmware update recommended — download failed; choose a file manually or retry.");
-    QTRY_COMPARE_WITH_TIMEOUT(statusText(*window), recommended, harness::kStatusWaitMs);
-    const QStringList expectedTitles{kOfferTitle, "Firmware Download Failed", "Firmware Download Failed"};
-    QCOMPARE(boxes.titles, expectedTitles);
-    QCOMPARE(scratch.server().requestCount(QStringLiteral("/packages/missing.bin")), 2);
-    QVERIFY(harness::framesWithId(CANMSG_REQUEST_SETTINGS_VALUE).empty());
-    QVERIFY(child<QTextEdit>(*window, "text_firmware_file")->toPlainText().isEmpty());
-}
-
-void TestUpdateDiscovery::offerDeclinedIsFulfilledOnFirstTabVisit()
-{
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::No); });
-    auto window = startWindow();
-    updates::ShownProgress shown(*window, "progressBar_firmware");
-    QVERIFY(harness::waitForStatus(*window, QLatin1String(harness::kLoadedStatus)));
-    QCOMPARE(boxes.titles, QStringList{kOfferTitle});
-    QVERIFY(shown.statuses.contains(
-        QStringLiteral("Firmware update available — open the Update tab to download the package.")));
-    QCOMPARE(scratch.server().requestCount(QLatin1String(kPackagePath)), 0);
-
-    auto* tabs = child<QTabWidget>(*window, "tabWidget");
-    tabs->setCurrentWidget(child<QWidget>(*window, "tab_update"));
-    QCOMPARE(statusText(*window), QString::fromUtf8(kReadyStatus));
-    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file")->toPlainText(), QStringLiteral("halcyra-1.4.0.bin"));
-    QVERIFY(child<QPushButton>(*window, "pushButton_start_update")->isEnabled());
-    QCOMPARE(scratch.server().requestCount(QLatin1String(kPackagePath)), 1);
-
-    tabs->setCurrentIndex(0);
-    tabs->setCurrentWidget(child<QWidget>(*window, "tab_update"));
-    QCOMPARE(scratch.server().requestCount(QLatin1String(kPackagePath)), 1);
-    QCOMPARE(boxes.titles, QStringList{kOfferTitle});
-}
-
-void TestUpdateDiscovery::sameVersionIsNotOfferedButFetched()
-{
-    sim::unit().setFirmware(1, 4, 0);
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
-    auto window = loadedWindow();
-    child<QTabWidget>(*window, "tabWidget")->setCurrentWidget(child<QWidget>(*window, "tab_update"));
-    QCOMPARE(scratch.server().requestCount(QLatin1String(kPackagePath)), 0);
-
-    child<QPushButton>(*window, "pushButton_fetch_fw")->click();
-    QCOMPARE(statusText(*window), QStringLiteral("Firmware ready: halcyra-1.4.0.bin"));
-    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file")->toPlainText(), QStringLiteral("halcyra-1.4.0.bin"));
-    QVERIFY(boxes.titles.isEmpty());
-    for (const char* name : {"pushButton_fetch_fw", "pushButton_browse", "pushButton_start_update"})
-        QVERIFY2(child<QPushButton>(*window, name)->isEnabled(), name);
-}
-
-// ---- Firmware fetch failures ---------------------------------------------------------
-
-enum ServerState {
-    MANIFEST_SERVED,
-    MANIFEST_UNREACHABLE,
-    MANIFEST_GARBLED,
-};
-
-void TestUpdateDiscovery::firmwareFetchFailures_data()
-{
-    QTest::addColumn<uint32_t>("serial");
-    QTest::addColumn<int>("server");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("status");
-    const uint32_t halcyra = sim::SimulatedUnit::kDefaultSerial;
-    QTest::newRow("manifest unavailable") << halcyra << int(MANIFEST_UNREACHABLE) << "Manifest Unavailable"
-                                          << "Could not download the firmware manifest from the server."
-                                          << "Could not download firmware manifest";
-    QTest::newRow("manifest unparsable") << halcyra << int(MANIFEST_GARBLED) << "Manifest Parse Failed" << "*"
-                                         << "Could not parse firmware manifest";
-    QTest::newRow("no unit") << 0u << int(MANIFEST_SERVED) << "Device Not Connected"
-                             << "Connect to a device first so the correct firmware package can be selected from the "
-                                "manifest."
-                             << "Connect a device to fetch firmware";
-    QTest::newRow("no matching entry") << 0x42000001u << int(MANIFEST_SERVED) << "Firmware Not Found"
-                                       << "No firmware package in the manifest matches this device."
-                                       << "No matching firmware in manifest";
-    QTest::newRow("package download fails") << 0xED000001u << int(MANIFEST_SERVED) << "Firmware Download Failed"
-                                            << "*" << "Firmware download failed";
-    // A package from the local firmware folder that differs from its digest
-    // is rejected as a download that differs would be.
-    QTest::newRow("local package differs") << 0xFF000001u << int(MANIFEST_SERVED) << "Firmware Verification Failed"
-                                           << "*" << "Firmware download failed";
-}
-
-// An earlier selection stays through the manifest's failures and goes with
-// a failed package.
-void TestUpdateDiscovery::firmwareFetchFailures()
-{
-    QFETCH(uint32_t, serial);
-    QFETCH(int, server);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QFETCH(QString, status);
-    sim::unit().setPresent(serial != 0);
-    sim::unit().setSerial(serial);
-    sim::unit().setFirmware(9, 9, 9);
-    auto window = startWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(statusText(*window) == QLatin1String(harness::kLoadedStatus)
-                                 || statusText(*window).startsWith(QStringLiteral("Failed to connect")),
-                             harness::kStatusWaitMs);
-    const QString earlier = scratch.scratchPath(QStringLiteral("earlier.bin"));
-    QVERIFY(writeWholeFile(earlier, updates::firmwareImage(100, 24)));
+    void init()
     {
-        harness::ModalAnswer dialog([&](QWidget* modal) { updates::chooseFile(modal, earlier); });
-        child<QPushButton>(*window, "pushButton_browse")->click();
+        sim::unit().reset();
+        QVERIFY(scratch.reset());
+        scratch.server().serve(QLatin1String(kTestManifestPath), discoveryManifest(scratch.server()));
+        scratch.server().serve(QLatin1String(kPackagePath), kHalcyraPackage);
+        scratch.server().serve(QStringLiteral("/packages/airports-2025-07.db"), "airports");
+        QVERIFY(writeWholeFile(scratch.applicationDir() + QStringLiteral("/firmware/sondrel-3.0.0.bin"), "differs"));
+        for (const char* name : {"earlier.bin", "earlier.db"})
+            QVERIFY(writeWholeFile(scratch.scratchPath(QLatin1String(name)), updates::firmwareImage(100, 24)));
+        device_serial = 0xFFFFFFFF;
+        fw.version = 0;
     }
-    if (server == MANIFEST_UNREACHABLE)
-        scratch.server().answerStatus(QLatin1String(kTestManifestPath), 503, "Service Unavailable");
-    // A manifest the server may hand out (its database list is good) whose
-    // firmware list cannot be read.
-    if (server == MANIFEST_GARBLED)
-        scratch.server().serve(QLatin1String(kTestManifestPath),
-                               R"({"database_files": [{"db_type": "airport", "database_file": "a.db"}]})");
 
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
-    child<QPushButton>(*window, "pushButton_fetch_fw")->click();
-
-    QCOMPARE(boxes.titles, QStringList{title});
-    if (text != QLatin1String("*"))
-        QCOMPARE(boxes.texts.first(), text);
-    QCOMPARE(statusText(*window), status);
-    const bool packageFailed = status == QLatin1String("Firmware download failed");
-    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file")->toPlainText(),
-             packageFailed ? QString() : QStringLiteral("earlier.bin"));
-    QVERIFY(child<QPushButton>(*window, "pushButton_fetch_fw")->isEnabled());
-    QVERIFY(child<QPushButton>(*window, "pushButton_browse")->isEnabled());
-}
-
-void TestUpdateDiscovery::unavailableManifestLetsUserPickAFile()
-{
-    sim::unit().setFirmware(1, 4, 0);
-    auto window = loadedWindow();
-    scratch.server().answerStatus(QLatin1String(kTestManifestPath), 503, "Service Unavailable");
-    const QString path = scratch.scratchPath(QStringLiteral("own.bin"));
-    QVERIFY(writeWholeFile(path, updates::firmwareImage(100, 25)));
-    QString informative;
-    QStringList buttons;
-    updates::ModalAnswers boxes([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (box == nullptr) {
-            updates::chooseFile(modal, path);
-            return;
-        }
-        informative = box->informativeText();
-        for (QAbstractButton* button : box->buttons())
-            buttons.append(button->text());
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == QLatin1String("Select Firmware File"))
-                button->click();
-        }
-    });
-    child<QPushButton>(*window, "pushButton_fetch_fw")->click();
-    const QStringList expectedTitles{"Manifest Unavailable", "Select Firmware File"};
-    QCOMPARE(boxes.titles, expectedTitles);
-    QCOMPARE(informative, QStringLiteral("Connect to the internet and try again, or select a firmware file manually "
-                                         "using \"Select Firmware File\"."));
-    QCOMPARE(buttons.size(), 2);
-    QVERIFY(buttons.contains(QStringLiteral("Select Firmware File")));
-    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file")->toPlainText(), QStringLiteral("own.bin"));
-    QCOMPARE(statusText(*window), QStringLiteral("Could not download firmware manifest"));
-}
-
-// ---- Airport database fetch -------------------------------------------------------------
-
-void TestUpdateDiscovery::airportFetchFromCachedManifestWhileOffline()
-{
-    sim::unit().setFirmware(1, 4, 0);
-    auto window = loadedWindow();
-    scratch.server().answerStatus(QLatin1String(kTestManifestPath), 503, "Service Unavailable");
-    scratch.memoryCopy().clear(); // only the copy on disk is left
-
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
-    child<QPushButton>(*window, "pushButton_fetch_apt_db")->click();
-    QVERIFY(boxes.titles.isEmpty());
-    QCOMPARE(statusText(*window), QStringLiteral("Airport database ready: airports-2025-07.db"));
-    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file_2")->toPlainText(), QStringLiteral("airports-2025-07.db"));
-    for (const char* name : {"pushButton_start_airport", "pushButton_fetch_apt_db", "pushButton_browse_airports"})
-        QVERIFY2(child<QPushButton>(*window, name)->isEnabled(), name);
-
-    child<QPushButton>(*window, "pushButton_fetch_fw")->click();
-    QCOMPARE(boxes.titles, QStringList{"Manifest Unavailable"});
-}
-
-void TestUpdateDiscovery::airportFetchFailures_data()
-{
-    QTest::addColumn<QByteArray>("manifest");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("status");
-    QTest::newRow("no manifest anywhere") << QByteArray() << "Manifest Unavailable" << "*"
-                                          << "Could not load downloads manifest";
-    QTest::newRow("no database list")
-        << QByteArray(R"({"firmware_packages": [{"device_type": "AE", "firmware_version": "1.0.0",
-                          "firmware_file": "a.bin"}]})")
-        << "Manifest Parse Failed" << "*" << "Could not parse database manifest";
-    QTest::newRow("no airport database")
-        << QByteArray(R"({"database_files": [{"db_type": "obstacle", "database_file": "obst.db"}]})")
-        << "Airport Database Not Found" << "No airport database entry found in downloads_manifest.json."
-        << "No airport database in manifest";
-    QTest::newRow("download fails")
-        << QByteArray(R"({"database_files": [{"db_type": "airport", "database_file": "a.db",
-                          "cycle_effective_date": "2025-08-07", "download_url": "https://127.0.0.1:1/a.db"}]})")
-        << "Airport Database Download Failed" << "*" << "Airport database download failed";
-}
-
-// A failed fetch keeps the airport file chosen before it.
-void TestUpdateDiscovery::airportFetchFailures()
-{
-    QFETCH(QByteArray, manifest);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QFETCH(QString, status);
-    sim::unit().setFirmware(1, 4, 0);
-    auto window = loadedWindow();
-    const QString earlier = scratch.scratchPath(QStringLiteral("earlier.db"));
-    QVERIFY(writeWholeFile(earlier, "db"));
+    void decision_data()
     {
-        harness::ModalAnswer dialog([&](QWidget* modal) { updates::chooseFile(modal, earlier); });
-        child<QPushButton>(*window, "pushButton_browse_airports")->click();
+        QTest::addColumn<uint32_t>("serial");
+        QTest::addColumn<int>("firmware"); // 0xMMmmpp: 1.3.0 is older than the manifest's, 9.9.9 newer than all
+        // Served from the start; "silent": a server that accepts and never answers; "offline" after the load.
+        QTest::addColumn<QByteArray>("manifest");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("action"); // visits of the tab, then this fetch button clicked
+        QTest::addColumn<QStringList>("titles"); // after the earlier file's dialog
+        QTest::addColumn<QString>("text"); // of the first box, when given
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("downloads");
+        const QString fw = QStringLiteral("pushButton_fetch_fw");
+        const QString db = QStringLiteral("pushButton_fetch_apt_db");
+        const QString ready = QStringLiteral("halcyra-1.4.0.bin");
+        const uint32_t ae = 0xAE020457, ed = 0xED000001;
+        const int older = 0x010300, same = 0x010400, newest = 0x090909;
+        const auto row = [](const char* name, uint32_t serial, int firmware, const QByteArray& manifest,
+                            const QString& answer, const QString& action, const QStringList& titles,
+                            const QString& text, const QString& status, const QString& file, int downloads) {
+            QTest::newRow(name) << serial << firmware << manifest << answer << action << titles << text << status
+                                << file << downloads;
+        };
+        row("offer accepted", ae, older, "", "Yes", "", {kOffer, "Reconnect After Reboot"},
+            "Connected Halcyra EFIS 10 is running firmware 1.3.0.\n\nVersion 1.4.0 is available "
+            "(releases/halcyra-1.4.0.bin).\n\nPerform firmware update now?",
+            "Firmware update completed — device rebooting", ready, 1);
+        // The tab change's attempt and the offer's own.
+        row("offer accepted, package missing", ed, older, "", "Yes", "", {kOffer, kDownloadFailed, kDownloadFailed}, "",
+            kRecommended, "", 2);
+        row("offer declined, fulfilled on the tab", ae, older, "", "No", "tab", {kOffer}, "",
+            "Firmware update available — file ready. Use \"Start Update\" when ready.", ready, 1);
+        // Each visit of the tab tries again.
+        row("offer declined, package missing", ed, older, "", "No", "tab", {kOffer, kDownloadFailed, kDownloadFailed},
+            "", "Firmware update available — download failed; choose a file manually or retry.", "", 2);
+        row("list with a bad package offers nothing", ae, older,
+            R"({"firmware_packages": [{"device_type": "AE", "firmware_version": "9.9.9", "firmware_file": "p.bin"},
+                {"device_type": "ED", "firmware_version": "2.0"}]})",
+            "Yes", "tab", {}, "", harness::kLoadedStatus, "", 0);
+        // The one wait: the unit stays, and no later lookup asks again.
+        row("silent server", ae, older, "silent", "Yes", "tab", {}, "", harness::kLoadedStatus, "", 0);
+        row("nothing newer, fetched", ae, same, "", "OK", fw, {}, "", "Firmware ready: halcyra-1.4.0.bin", ready, 1);
+        row("no unit", 0, newest, "", "OK", fw, {"Device Not Connected"},
+            "Connect to a device first so the correct firmware package can be selected from the manifest.",
+            "Connect a device to fetch firmware", "earlier.bin", 0);
+        row("no matching entry", 0x42000001, newest, "", "OK", fw, {"Firmware Not Found"},
+            "No firmware package in the manifest matches this device.", "No matching firmware in manifest",
+            "earlier.bin", 0);
+        row("local package differs", 0xFF000001, newest, "", "OK", fw, {"Firmware Verification Failed"}, "",
+            "Firmware download failed", "", 0);
+        row("manifest unavailable, file picked", ae, same, "offline", "Select Firmware File", fw,
+            {"Manifest Unavailable", "Select Firmware File"},
+            "Could not download the firmware manifest from the server.", "Could not download firmware manifest",
+            "earlier.bin", 0);
+        row("manifest unavailable", ae, same, "offline", "OK", fw, {"Manifest Unavailable"}, "",
+            "Could not download firmware manifest", "earlier.bin", 0);
+        row("airport database from the stored manifest", ae, same, "offline", "OK", db, {}, "",
+            "Airport database ready: airports-2025-07.db", "airports-2025-07.db", 1);
+        row("airport: none in the list", ae, same,
+            R"({"database_files": [{"db_type": "obstacle", "database_file": "obst.db"}]})", "OK", db,
+            {"Airport Database Not Found"}, "No airport database entry found in downloads_manifest.json.",
+            "No airport database in manifest", "earlier.db", 0);
+        row("airport download fails", ae, same,
+            R"({"database_files": [{"db_type": "airport", "database_file": "a.db", "download_url": "https://127.0.0.1:1/a.db"}]})",
+            "OK", db, {"Airport Database Download Failed"}, "", "Airport database download failed", "earlier.db", 0);
     }
-    if (manifest.isEmpty()) {
-        scratch.server().answerStatus(QLatin1String(kTestManifestPath), 503, "Service Unavailable");
-        scratch.memoryCopy().clear();
-        QVERIFY(QFile::remove(cachedManifestFile()));
-    } else {
-        scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
+
+    // A failed fetch keeps an earlier selection through the manifest's
+    // failures; a failed package takes it away.
+    void decision()
+    {
+        QFETCH(uint32_t, serial);
+        QFETCH(int, firmware);
+        QFETCH(QByteArray, manifest);
+        QFETCH(QString, answer);
+        QFETCH(QString, action);
+        QFETCH(QString, text);
+        sim::unit().setPresent(serial != 0);
+        sim::unit().setSerial(serial);
+        sim::unit().setFirmware(firmware >> 16, (firmware >> 8) & 0xFF, firmware & 0xFF);
+        if (manifest.startsWith('{'))
+            scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
+        const bool airport = action == QLatin1String("pushButton_fetch_apt_db");
+        const QString earlier = scratch.scratchPath(airport ? "earlier.db" : "earlier.bin");
+        harness::ModalAnswers boxes([&](QWidget* modal) { answerWith(modal, answer, earlier); });
+        scratch.manifest_url = manifest == "silent" ? scratch.silentUrl() : scratch.manifest_url;
+        MainWindow window(scratch.sources(manifest == "silent" ? ManifestScratch::kStallTimeoutMs
+                                                               : ManifestScratch::kGenerousTimeoutMs));
+        window.show();
+        updates::runApplicationUntil([&] {
+            const QString shown = harness::statusText(window);
+            return shown == QLatin1String(harness::kLoadedStatus) || shown == QLatin1String(kRecommended)
+                   || shown.startsWith(QLatin1String("Failed to connect"));
+        });
+        const bool fetches = action.startsWith(QLatin1String("pushButton"));
+        if (fetches)
+            child<QPushButton>(window, airport ? "pushButton_browse_airports" : "pushButton_browse")->click();
+        if (manifest == "offline") {
+            scratch.server().answerStatus(QLatin1String(kTestManifestPath), 503, "Service Unavailable");
+            scratch.memoryCopy().clear(); // only the copy on disk is left
+        }
+        auto* tabs = child<QTabWidget>(window, "tabWidget");
+        const auto visit = [&] {
+            tabs->setCurrentIndex(0);
+            tabs->setCurrentWidget(child<QWidget>(window, "tab_update"));
+        };
+        if (!action.isEmpty()) {
+            // Back on the tab while the first visit's lookup still runs: no second lookup starts.
+            QTimer::singleShot(0, tabs, visit);
+            visit();
+            visit();
+        }
+        if (fetches)
+            child<QPushButton>(window, qPrintable(action))->click();
+        QStringList titles = boxes.titles;
+        titles.removeOne(airport ? "Select Airport Database" : "Select Firmware File"); // the earlier file's dialog
+        QTEST(titles, "titles");
+        QVERIFY2(text.isEmpty() || boxes.texts.contains(text), qPrintable(boxes.texts.join(" | ")));
+        QTEST(harness::statusText(window), "status");
+        const QString file
+            = child<QTextEdit>(window, airport ? "text_firmware_file_2" : "text_firmware_file")->toPlainText();
+        QTEST(file, "file");
+        QCOMPARE(
+            child<QPushButton>(window, airport ? "pushButton_start_airport" : "pushButton_start_update")->isEnabled(),
+            !file.isEmpty());
+        QTEST(int(scratch.server().requests().size() - scratch.server().requestCount(QLatin1String(kTestManifestPath))),
+              "downloads");
+        QCOMPARE(scratch.silentConnections(), manifest == "silent" ? 1 : 0);
+        QCOMPARE(child<QTableWidget>(window, "table_devices")->rowCount(), serial != 0);
+        if (sim::unit().rebootRequested())
+            QCOMPARE(flashBytes(updates::kBank1Address, kHalcyraPackage.size()), kHalcyraPackage);
     }
-
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Ok); });
-    child<QPushButton>(*window, "pushButton_fetch_apt_db")->click();
-    QCOMPARE(boxes.titles, QStringList{title});
-    if (text != QLatin1String("*"))
-        QCOMPARE(boxes.texts.first(), text);
-    QCOMPARE(statusText(*window), status);
-    QCOMPARE(child<QTextEdit>(*window, "text_firmware_file_2")->toPlainText(), QStringLiteral("earlier.db"));
-    QVERIFY(child<QPushButton>(*window, "pushButton_start_airport")->isEnabled());
-}
-
-// ---- Real networks -----------------------------------------------------------------------
-
-// A server that accepts and never answers: the window is up at once, the
-// unit stays listed through the one wait, and no later lookup asks again.
-void TestUpdateDiscovery::silentServerCostsOneWait()
-{
-    scratch.manifest_url = scratch.silentUrl();
-    auto window = std::make_unique<MainWindow>(scratch.sources(ManifestScratch::kStallTimeoutMs));
-    QCOMPARE(scratch.silentConnections(), 0);
-    auto* table = child<QTableWidget>(*window, "table_devices");
-    bool emptied = false;
-    connect(table->model(), &QAbstractItemModel::rowsRemoved, table, [&] { emptied = true; });
-    window->show();
-    QVERIFY(harness::waitForStatus(*window, QLatin1String(harness::kLoadedStatus)));
-    QCOMPARE(table->rowCount(), 1);
-    QVERIFY(!emptied);
-    child<QTabWidget>(*window, "tabWidget")->setCurrentWidget(child<QWidget>(*window, "tab_update"));
-    QCOMPARE(scratch.silentConnections(), 1);
-}
-
-// One bad package spoils the list: none of it is offered or shown.
-void TestUpdateDiscovery::partialManifestIsNotUsed()
-{
-    QByteArray manifest = discoveryManifest(scratch.server());
-    manifest.replace(R"("firmware_packages": [)", R"("firmware_packages": [{"device_type": "AE", "display_name": )"
-                                                  R"("Halcyra Partial", "firmware_version": "9.9.9", "firmware_file": )"
-                                                  R"("p.bin"}, {"device_type": "ED", "firmware_version": "2.0"},)");
-    scratch.server().serve(QLatin1String(kTestManifestPath), manifest);
-    updates::ModalAnswers boxes([](QWidget* modal) { updates::clickBoxButton(modal, QMessageBox::Yes); });
-    auto window = loadedWindow();
-    QVERIFY(boxes.titles.isEmpty());
-    auto* table = child<QTableWidget>(*window, "table_devices");
-    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Halcyra"));
-    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("Unknown"));
-}
-
-// A second visit of the tab while the offered package is on its way starts
-// no second download.
-void TestUpdateDiscovery::tabSwitchDuringPendingFetch()
-{
-    TestHttpResponse stalled;
-    stalled.body = halcyraPackage();
-    stalled.ending = ResponseEnding::StallAfterHeaders;
-    scratch.server().setResponse(QLatin1String(kPackagePath), stalled);
-    updates::ModalAnswers boxes([](QWidget* modal) {
-        updates::clickBoxButton(modal, modal->windowTitle() == QLatin1String(kOfferTitle) ? QMessageBox::No
-                                                                                         : QMessageBox::Ok);
-    });
-    auto window = startWindow(ManifestScratch::kStallTimeoutMs);
-    QVERIFY(harness::waitForStatus(*window, QLatin1String(harness::kLoadedStatus)));
-    auto* tabs = child<QTabWidget>(*window, "tabWidget");
-    // Once the download has been asked for, the user leaves the tab and comes back.
-    QTimer revisit;
-    connect(&revisit, &QTimer::timeout, tabs, [&] {
-        if (scratch.server().requestCount(QLatin1String(kPackagePath)) == 0)
-            return;
-        revisit.stop();
-        tabs->setCurrentIndex(0);
-        tabs->setCurrentWidget(child<QWidget>(*window, "tab_update"));
-    });
-    revisit.start(5);
-    tabs->setCurrentWidget(child<QWidget>(*window, "tab_update"));
-    QVERIFY(!revisit.isActive());
-    QCOMPARE(scratch.server().requestCount(QLatin1String(kPackagePath)), 1);
-    const QStringList expectedTitles{kOfferTitle, "Firmware Download Failed"};
-    QCOMPARE(boxes.titles, expectedTitles);
-}
+};
 
 QTEST_MAIN(TestUpdateDiscovery)
 #include "tst_update_discovery.moc"

@@ -1,121 +1,124 @@
-// The progress throttle of the uploads on its own: the bar each report
-// gives, and which reports reach the window. Clock readings are given, so
-// nothing here depends on how fast the machine runs.
+// An upload's progress as the window shows it: the bar each report gives,
+// which reports the throttle lets through, and the bar's text. Clock readings
+// are given, so nothing here depends on how fast the machine runs. Each test
+// is one table, compared whole, so a mismatch shows every case at once.
 
+#include <QPoint>
 #include <QtTest>
-
-#include <chrono>
 
 #include "firmware_ops/firmware_ops.h"
 #include "mainwindow_upload_progress.h"
+#include "transfer_estimate.h"
 
 using std::chrono::milliseconds;
-typedef ThrottledUploadProgressCtx::Clock Clock;
+typedef ThrottledUploadProgressCtx Throttle;
 
-// One report: when it comes (ms after the first), its phase and position.
-struct Report {
-    int at_ms;
-    int phase;
-    uint32_t current;
-    uint32_t total;
-};
-typedef QList<Report> Reports;
-Q_DECLARE_METATYPE(Reports)
+namespace {
+
+const int kKiB = 1024;
+const int kMiB = 1024 * 1024;
+const int E = FW_PROGRESS_ERASE;
+const int W = FW_PROGRESS_WRITE;
+
+// One report: when it comes (ms after the first), its phase, its position and total.
+typedef std::tuple<int, int, uint32_t, uint32_t> Report;
+
+// Estimate samples: x = milliseconds since the start, y = bytes done.
+typedef QList<QPoint> Samples;
+
+// Samples every 500 ms at a steady rate, from the start up to `until_ms`.
+Samples steady(int bytes_per_second, int until_ms)
+{
+    Samples samples;
+    for (int ms = 500; ms <= until_ms; ms += 500)
+        samples.append(QPoint(ms, int(qint64(bytes_per_second) * ms / 1000)));
+    return samples;
+}
+
+} // namespace
 
 class TestUploadProgress : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void computesBar_data();
-    void computesBar();
-    void throttlesReports_data();
-    void throttlesReports();
-    void suppressedReportChangesNothing();
+    // Erase fills the first 1200 of 10000, write the rest; no total gives 0,
+    // and current x 8800 may overflow 32 bits.
+    void barPosition()
+    {
+        const auto bar = &Throttle::compute_bar;
+        QCOMPARE(QList<uint32_t>({bar(1, 3, E), bar(3, 3, E), bar(0, 0, E), bar(5, 0, W), bar(64, 4194240, W),
+                                  bar(1, 3, W), bar(4194240, 4194240, W), bar(3000000000u, 4000000000u, W)}),
+                 QList<uint32_t>({400, 1200, 0, 0, 1200, 4133, 10000, 7800}));
+    }
+
+    // Each run starts with a fresh throttle; y: the report passes, n: it is held back.
+    void throttle()
+    {
+        const QList<QPair<QList<Report>, QString>> runs{
+            {{{0, W, 10, 8800}, {39, W, 50, 8800}}, "yn"},    // 40 bar units in 39 ms
+            {{{0, W, 10, 8800}, {1, W, 51, 8800}}, "yy"},     // 41 units
+            {{{0, W, 10, 8800}, {40, W, 11, 8800}}, "yy"},    // 40 ms
+            {{{0, W, 8790, 8800}, {1, W, 8800, 8800}}, "yy"}, // the last report of a phase
+            {{{0, E, 3, 3}, {1, W, 0, 8800}}, "yy"},          // a phase change
+            // time counts from the last report passed
+            {{{0, W, 10, 8800}, {30, W, 20, 8800}, {45, W, 30, 8800}, {50, W, 40, 8800}}, "ynyn"},
+            {{{0, W, 10, 8800}, {1, W, 40, 8800}, {2, W, 51, 8800}}, "yny"}, // bar step from the last passed
+        };
+        QStringList passed, expected;
+        for (const auto& run : runs) {
+            Throttle ctx;
+            const Throttle::Clock::time_point start = Throttle::Clock::now();
+            passed.append(QString());
+            for (const auto& [at, phase, current, total] : run.first) {
+                const uint32_t bar = Throttle::compute_bar(current, total, phase);
+                const bool passes = ctx.should_emit(bar, phase, current, total, start + milliseconds(at));
+                passed.last() += passes ? 'y' : 'n';
+            }
+            expected.append(run.second);
+        }
+        QCOMPARE(passed, expected);
+    }
+
+    void estimateText()
+    {
+        const int total = 1000 * kKiB;
+        const QList<std::tuple<int, Samples, QString>> runs{
+            {total, steady(10 * kKiB, 2999), "2 %"}, // warming up
+            {total, steady(10 * kKiB, 3000), "3 % · 10.0 KiB/s · 1 min 37 s left"},
+            // a stall moves the rate a little
+            {total, steady(10 * kKiB, 4000) + Samples{{4500, 40 * kKiB}}, "4 % · 9.0 KiB/s · 1 min 46 s left"},
+            // a burst within one sample is folded into the next
+            {total, steady(10 * kKiB, 3000) + Samples{{3100, 100 * kKiB}}, "10 % · 10.0 KiB/s · 1 min 30 s left"},
+            {100 * kMiB, steady(10 * kKiB, 3000), "0 % · 10.0 KiB/s · 2 h 50 min left"},
+            {10000, steady(500, 3000), "15 % · 500 B/s · 17 s left"},
+            {100 * kMiB, steady(2 * kMiB, 3000), "6 % · 2.0 MiB/s · 47 s left"},
+            {total, Samples{{3000, 0}, {3500, 0}}, "0 %"}, // nothing moved yet
+            {30 * kKiB, steady(10 * kKiB, 3000), "100 % · 10.0 KiB/s · 0 s left"},
+            {0, Samples{{3000, 0}}, "0 %"}, // no total
+        };
+        const TransferEstimate::Clock::time_point start{std::chrono::hours(1)};
+        QStringList texts, expected;
+        for (const auto& run : runs) {
+            TransferEstimate estimate;
+            estimate.start(start);
+            for (const QPoint& sample : std::get<1>(run))
+                estimate.update(uint64_t(sample.y()), uint64_t(std::get<0>(run)), start + milliseconds(sample.x()));
+            texts.append(estimate.text());
+            expected.append(std::get<2>(run));
+        }
+        QCOMPARE(texts, expected);
+    }
+
+    // Rounded to whole seconds; minutes from one, hours from sixty.
+    void duration()
+    {
+        QStringList shown;
+        for (int ms : {499, 500, 59499, 59500, 552000, 3600000, 3899000})
+            shown.append(formatTransferDuration(milliseconds(ms)));
+        QCOMPARE(shown, QStringList({"0 s", "1 s", "59 s", "1 min 0 s", "9 min 12 s", "1 h 00 min", "1 h 04 min"}));
+    }
 };
 
-void TestUploadProgress::computesBar_data()
-{
-    QTest::addColumn<uint32_t>("current");
-    QTest::addColumn<uint32_t>("total");
-    QTest::addColumn<int>("phase");
-    QTest::addColumn<uint32_t>("bar");
-    QTest::newRow("erase 1 of 3") << 1u << 3u << int(FW_PROGRESS_ERASE) << 400u;
-    QTest::newRow("erase 2 of 3") << 2u << 3u << int(FW_PROGRESS_ERASE) << 800u;
-    QTest::newRow("erase 3 of 3") << 3u << 3u << int(FW_PROGRESS_ERASE) << 1200u;
-    QTest::newRow("erase, total 0") << 0u << 0u << int(FW_PROGRESS_ERASE) << 0u;
-    QTest::newRow("write, total 0") << 5u << 0u << int(FW_PROGRESS_WRITE) << 0u;
-    QTest::newRow("first write packet") << 64u << 4194240u << int(FW_PROGRESS_WRITE) << 1200u;
-    QTest::newRow("write, truncated") << 1u << 3u << int(FW_PROGRESS_WRITE) << 4133u;
-    QTest::newRow("write ends at full") << 4194240u << 4194240u << int(FW_PROGRESS_WRITE) << 10000u;
-    // current x 8800 would overflow 32 bits
-    QTest::newRow("write, large sizes") << 3000000000u << 4000000000u << int(FW_PROGRESS_WRITE) << 7800u;
-    QTest::newRow("unknown phase writes") << 1u << 2u << 7 << 5600u;
-}
-
-void TestUploadProgress::computesBar()
-{
-    QFETCH(uint32_t, current);
-    QFETCH(uint32_t, total);
-    QFETCH(int, phase);
-    QFETCH(uint32_t, bar);
-    QCOMPARE(ThrottledUploadProgressCtx::compute_bar(current, total, phase), bar);
-}
-
-void TestUploadProgress::throttlesReports_data()
-{
-    QTest::addColumn<Reports>("reports");
-    QTest::addColumn<QList<bool>>("emitted");
-    const int E = FW_PROGRESS_ERASE;
-    const int W = FW_PROGRESS_WRITE;
-    // write bars: 1200 + current * 8800 / 8800
-    QTest::newRow("first report passes") << Reports{{0, W, 10, 8800}} << QList<bool>{true};
-    QTest::newRow("within 40 units and 40 ms: suppressed")
-        << Reports{{0, W, 10, 8800}, {10, W, 50, 8800}} << QList<bool>{true, false};
-    QTest::newRow("exactly 40 units: suppressed")
-        << Reports{{0, W, 10, 8800}, {39, W, 50, 8800}} << QList<bool>{true, false};
-    QTest::newRow("more than 40 units passes")
-        << Reports{{0, W, 10, 8800}, {1, W, 51, 8800}} << QList<bool>{true, true};
-    QTest::newRow("40 ms passes") << Reports{{0, W, 10, 8800}, {40, W, 11, 8800}} << QList<bool>{true, true};
-    QTest::newRow("last report of a phase passes")
-        << Reports{{0, W, 8790, 8800}, {1, W, 8800, 8800}} << QList<bool>{true, true};
-    QTest::newRow("phase change passes")
-        << Reports{{0, E, 3, 3}, {1, W, 0, 8800}} << QList<bool>{true, true};
-    QTest::newRow("erase blocks each move the bar")
-        << Reports{{0, E, 1, 20}, {1, E, 2, 20}, {2, E, 3, 20}} << QList<bool>{true, true, true};
-    QTest::newRow("erase steps of exactly 40 units are throttled")
-        << Reports{{0, E, 1, 30}, {1, E, 2, 30}, {41, E, 3, 30}} << QList<bool>{true, false, true};
-    QTest::newRow("measured from the last emitted report")
-        << Reports{{0, W, 10, 8800}, {30, W, 20, 8800}, {45, W, 30, 8800}, {50, W, 40, 8800}}
-        << QList<bool>{true, false, true, false};
-    QTest::newRow("bar step measured from the last emitted bar")
-        << Reports{{0, W, 10, 8800}, {1, W, 40, 8800}, {2, W, 51, 8800}} << QList<bool>{true, false, true};
-}
-
-void TestUploadProgress::throttlesReports()
-{
-    QFETCH(Reports, reports);
-    QFETCH(QList<bool>, emitted);
-    ThrottledUploadProgressCtx ctx;
-    const Clock::time_point start = Clock::now();
-    QList<bool> actual;
-    for (const Report& report : reports) {
-        const uint32_t bar = ThrottledUploadProgressCtx::compute_bar(report.current, report.total, report.phase);
-        actual.append(ctx.should_emit(bar, report.phase, report.current, report.total, start + milliseconds(report.at_ms)));
-    }
-    QCOMPARE(actual, emitted);
-}
-
-void TestUploadProgress::suppressedReportChangesNothing()
-{
-    ThrottledUploadProgressCtx ctx;
-    const Clock::time_point start = Clock::now();
-    QVERIFY(ctx.should_emit(1210, FW_PROGRESS_WRITE, 10, 8800, start));
-    QVERIFY(!ctx.should_emit(1250, FW_PROGRESS_WRITE, 50, 8800, start + milliseconds(10)));
-    QCOMPARE(ctx.last_posted_bar, 1210u);
-    QVERIFY(ctx.last_emit == start);
-    QCOMPARE(ctx.last_phase, int(FW_PROGRESS_WRITE));
-}
-
-QTEST_APPLESS_MAIN(TestUploadProgress)
+QTEST_GUILESS_MAIN(TestUploadProgress)
 #include "tst_upload_progress.moc"

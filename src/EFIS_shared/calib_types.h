@@ -66,9 +66,19 @@ typedef struct {
 
 static_assert(sizeof(Vec3_f_t) == 12, "Vec3_f_t is three floats");
 static_assert(sizeof(LSM_CAL_t) == 48, "LSM_CAL_t is 48 bytes");
+static_assert(offsetof(LSM_CAL_t, acc_offset_crc) == 12 && offsetof(LSM_CAL_t, acc_scale) == 16
+                  && offsetof(LSM_CAL_t, acc_scale_crc) == 28 && offsetof(LSM_CAL_t, gyro_bias) == 32
+                  && offsetof(LSM_CAL_t, gyro_bias_crc) == 44,
+              "each LSM vector followed by its checksum");
 static_assert(sizeof(MAG_CAL_t) == 56, "MAG_CAL_t is 56 bytes");
+static_assert(offsetof(MAG_CAL_t, B_vector_crc) == 12 && offsetof(MAG_CAL_t, A_matrix) == 16
+                  && offsetof(MAG_CAL_t, A_matrix_crc) == 52,
+              "vector, its checksum, the 3x3 matrix row by row, its checksum");
 static_assert(sizeof(AUAV_CAL_t) == 12, "AUAV_CAL_t is 12 bytes");
 static_assert(sizeof(AUAV_Coefficients_t) == 32, "AUAV_Coefficients_t is 32 bytes");
+static_assert(offsetof(AUAV_CAL_t, crc) == 8 && offsetof(AUAV_Coefficients_t, Es) == 16
+                  && offsetof(AUAV_Coefficients_t, crc) == 28,
+              "seven coefficients, then the checksum");
 static_assert(sizeof(SENSOR_CALIB_t) == 260, "SENSOR_CALIB_t is 260 bytes");
 static_assert(offsetof(SENSOR_CALIB_t, magic) == 0, "magic offset");
 static_assert(offsetof(SENSOR_CALIB_t, version) == 4, "version offset");

@@ -42,6 +42,12 @@ typedef struct {
 } Settings_t;
 
 static_assert(sizeof(float) == 4, "float fields are IEEE-754 single precision");
+static_assert(offsetof(vspeeds_t, Vmin) == 0 && offsetof(vspeeds_t, Vs0) == 1 && offsetof(vspeeds_t, Vs1) == 2
+                  && offsetof(vspeeds_t, Vfe) == 3 && offsetof(vspeeds_t, Vn0) == 4 && offsetof(vspeeds_t, Vne) == 5
+                  && offsetof(vspeeds_t, VRef) == 6 && offsetof(vspeeds_t, Vlo) == 7,
+              "one byte per speed, Vmin first");
+static_assert(offsetof(volt_warnings_t, min_volts) == 0 && offsetof(volt_warnings_t, max_volts) == 2,
+              "the minimum in the low half of the word");
 static_assert(sizeof(Settings_t) == 128, "Settings_t is 128 bytes");
 static_assert(offsetof(Settings_t, crc32) == 0, "crc32 offset");
 static_assert(offsetof(Settings_t, magic) == 4, "magic offset");

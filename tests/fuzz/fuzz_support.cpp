@@ -1,56 +1,42 @@
 #include "fuzz_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
 
 #include "firmware_ops/firmware_ops.h"
 
 namespace {
 
+// The link, flash and settings code print a line for every refusal; a fuzzer
+// running thousands of inputs a second has no use for them.
+[[maybe_unused]] const bool g_quiet = freopen("/dev/null", "w", stdout) != nullptr;
+
 // Commands whose acknowledgements the program waits for.
-const uint32_t kAcknowledgedCommands[] = {
-    CANMSG_GLOBAL_SET_SETTING, CANMSG_SAVE_USER_SETTINGS, CANMSG_SET_SENSOR_CALIB,
-    CANMSG_SAVE_SENSOR_CALIB,  CANMSG_GET_PARTITION,      CANMSG_ENTER_BL,
-};
-const size_t kAcknowledgedCommandCount = sizeof kAcknowledgedCommands / sizeof kAcknowledgedCommands[0];
-
-const uint32_t kBank1Address = FW_BANK1_FIRST_BLOCK << MX25_BLOCK_SHIFT;
-
-enum LinkExchange {
-    EXCHANGE_COMMAND_ACK = 0,
-    EXCHANGE_FLASH_ACK = 1,
-    EXCHANGE_PARTITION = 2,
-    EXCHANGE_SET_ADDRESS = 3,
-    EXCHANGE_BLOCK_ERASE = 4,
-    EXCHANGE_IDENTITY = 5,
-    EXCHANGE_COUNT = 6,
-};
+const uint32_t kAcknowledgedCommands[] = {CANMSG_GLOBAL_SET_SETTING, CANMSG_SAVE_USER_SETTINGS,
+                                          CANMSG_SET_SENSOR_CALIB,   CANMSG_SAVE_SENSOR_CALIB,
+                                          CANMSG_GET_PARTITION,      CANMSG_ENTER_BL};
 
 } // namespace
 
 void fuzz_require(bool holds, const char* property)
 {
-    if (holds)
-        return;
-    fprintf(stderr, "fuzz property failed: %s\n", property);
-    abort();
-}
-
-void fuzz_quiet_standard_output()
-{
-    if (freopen("/dev/null", "w", stdout) == nullptr)
-        fprintf(stderr, "fuzz: standard output stays as it is\n");
+    if (!holds) {
+        fprintf(stderr, "fuzz property failed: %s\n", property);
+        abort();
+    }
 }
 
 std::vector<std::vector<uint8_t>> fuzz_records(const uint8_t* data, size_t size)
 {
     std::vector<std::vector<uint8_t>> records;
-    size_t at = 0;
-    while (at < size) {
-        const size_t length = data[at++];
-        const size_t taken = length < size - at ? length : size - at;
-        records.emplace_back(data + at, data + at + taken);
-        at += taken;
+    for (size_t at = 0; at < size;) {
+        const size_t taken = std::min<size_t>(data[at], size - at - 1);
+        if (taken > 0)
+            records.emplace_back(data + at + 1, data + at + 1 + taken);
+        at += 1 + taken;
     }
     return records;
 }
@@ -76,24 +62,13 @@ void fuzz_link_exchange(CommsManager* comms, COMM_INTERFACE_t iface, uint8_t sel
     uint8_t op = OP_NONE;
     uint32_t value = 0;
     fwversion_t version = {0};
-    switch (selector % EXCHANGE_COUNT) {
-    case EXCHANGE_COMMAND_ACK:
-        wait_for_ack(comms, kAcknowledgedCommands[(selector / EXCHANGE_COUNT) % kAcknowledgedCommandCount]);
-        break;
-    case EXCHANGE_FLASH_ACK:
-        wait_for_mx25_ack(comms, &op, &value);
-        break;
-    case EXCHANGE_PARTITION:
-        get_mx25_partition(comms);
-        break;
-    case EXCHANGE_SET_ADDRESS:
-        set_mx25_addr(comms, kBank1Address);
-        break;
-    case EXCHANGE_BLOCK_ERASE:
-        mx25_erase(comms, OP_BLOCK_ERASE, FW_BANK1_FIRST_BLOCK, nullptr, nullptr, 0, 1);
-        break;
-    default:
-        get_serialnumber(comms, iface, &version);
-        break;
-    }
+    const uint32_t command = kAcknowledgedCommands[(selector / 6) % std::size(kAcknowledgedCommands)];
+    const std::function<void()> exchanges[6] = {
+        [&] { wait_for_ack(comms, command); },
+        [&] { wait_for_mx25_ack(comms, &op, &value); },
+        [&] { get_mx25_partition(comms); },
+        [&] { set_mx25_addr(comms, FW_BANK1_FIRST_BLOCK << MX25_BLOCK_SHIFT); },
+        [&] { mx25_erase(comms, OP_BLOCK_ERASE, FW_BANK1_FIRST_BLOCK, nullptr, nullptr, 0, 1); },
+        [&] { get_serialnumber(comms, iface, &version); }};
+    exchanges[selector % 6]();
 }

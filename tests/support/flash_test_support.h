@@ -1,14 +1,12 @@
 #pragma once
 
-// What the flash suites share: a link to the simulated unit, the reports the
+// What the flash suites share: a link to the simulated unit, the frames the
 // host sent, the unit's flash read back, and progress reports as text.
 
-#include <QByteArray>
-#include <QString>
 #include <QStringList>
-#include <QVector>
 
-#include <cstdint>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 #include "comms/comms.h"
@@ -25,7 +23,8 @@ template <typename Action> QStringList printedLines(Action action)
     return out.lines();
 }
 
-// A connection manager linked to the simulated unit over the hidapi stand-in.
+// A connection manager linked to the simulated unit (USB, or CAN FD when the
+// stand-in is told so).
 inline std::unique_ptr<CommsManager> connectToSimulatedUnit()
 {
     std::unique_ptr<CommsManager> comms(new CommsManager());
@@ -33,64 +32,40 @@ inline std::unique_ptr<CommsManager> connectToSimulatedUnit()
     return comms;
 }
 
-// The report the host sends for a frame: report ID 5, the identifier
-// little-endian, the length code, then the payload.
-inline QByteArray hostReport(uint32_t can_id, uint8_t length_code, const QByteArray& payload = QByteArray())
+// A frame as the unit takes it: the identifier little-endian, the length
+// code, then the bytes that code carries (the payload, zero-padded).
+inline QByteArray frameBytes(uint32_t can_id, uint8_t length_code, const QByteArray& payload = QByteArray())
 {
-    QByteArray report;
-    report.append(char(5));
+    QByteArray bytes;
     for (int shift = 0; shift < 32; shift += 8)
-        report.append(char(can_id >> shift));
-    report.append(char(length_code));
-    return report + payload;
+        bytes.append(char(can_id >> shift));
+    bytes.append(char(length_code));
+    return bytes + payload.leftJustified(dlc_code_to_bytes(CAN_MSG_LEN_t(length_code)), '\0');
 }
 
-inline uint32_t reportId(const QByteArray& report)
+// Every frame the unit received with this identifier (0: every frame), in order.
+inline QVector<QByteArray> sentFrames(uint32_t can_id = 0)
 {
-    return uint32_t(uint8_t(report[1])) | uint32_t(uint8_t(report[2])) << 8 | uint32_t(uint8_t(report[3])) << 16
-           | uint32_t(uint8_t(report[4])) << 24;
-}
-
-// Every report the unit received, in order.
-inline QVector<QByteArray> receivedReports()
-{
-    QVector<QByteArray> reports;
-    for (const std::vector<uint8_t>& report : sim::unit().receivedReports())
-        reports.append(QByteArray(reinterpret_cast<const char*>(report.data()), qsizetype(report.size())));
-    return reports;
-}
-
-inline QVector<QByteArray> receivedReportsWithId(uint32_t can_id)
-{
-    QVector<QByteArray> reports;
-    for (const QByteArray& report : receivedReports()) {
-        if (reportId(report) == can_id)
-            reports.append(report);
+    QVector<QByteArray> frames;
+    for (const COMMS_MSG_t& frame : sim::unit().receivedFrames()) {
+        const QByteArray data(reinterpret_cast<const char*>(frame.data), sizeof frame.data);
+        if (can_id == 0 || frame.can_ID == can_id)
+            frames.append(frameBytes(frame.can_ID, frame.msg_len, data.left(dlc_code_to_bytes(frame.msg_len))));
     }
-    return reports;
+    return frames;
 }
 
 // The identifiers of the received frames in order, repeats folded: "730 430*3 440 420*5".
 inline QString requestSequence()
 {
+    const std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
     QStringList runs;
-    uint32_t last = 0xFFFFFFFF;
-    int count = 0;
-    auto flush = [&]() {
-        if (count > 0)
-            runs.append(QString::number(last, 16) + (count > 1 ? QStringLiteral("*%1").arg(count) : QString()));
-    };
-    for (const QByteArray& report : receivedReports()) {
-        const uint32_t id = reportId(report);
-        if (id != last) {
-            flush();
-            last = id;
-            count = 0;
-        }
-        count++;
+    for (size_t at = 0, run = 1; at < frames.size(); at += run, run = 1) {
+        while (at + run < frames.size() && frames[at + run].can_ID == frames[at].can_ID)
+            run++;
+        runs.append(QString::number(frames[at].can_ID, 16) + (run > 1 ? "*" + QString::number(run) : QString()));
     }
-    flush();
-    return runs.join(QLatin1Char(' '));
+    return runs.join(' ');
 }
 
 inline QByteArray flashBytes(uint32_t address, int length)
@@ -99,19 +74,28 @@ inline QByteArray flashBytes(uint32_t address, int length)
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
-inline void preloadFlash(uint32_t address, const QByteArray& bytes)
+// A step that makes the unit answer `reply` of the request that comes after
+// `after` matching ones wrongly.
+inline std::function<void()> unitFault(uint32_t request_id, int after, sim::FaultKind kind, int reply = -1,
+                                       int param = 0)
 {
-    sim::unit().flash().preload(address, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    return [=] { sim::unit().addFault({request_id, after, 1, kind, param, reply}); };
 }
 
-// Progress reports as "erase 1/3" and "write 64/200", so a mismatch reads plainly.
-inline void recordProgress(uint32_t current, uint32_t total, int phase, void* user_data)
-{
-    const QString name = phase == 0   ? QStringLiteral("erase")
-                         : phase == 1 ? QStringLiteral("write")
-                                      : QStringLiteral("phase%1").arg(phase);
-    static_cast<QStringList*>(user_data)->append(QStringLiteral("%1 %2/%3").arg(name).arg(current).arg(total));
-}
+// Progress reports as "erase 1/3" and "write 64/200", so a mismatch reads
+// plainly; the upload is told to stop once the report named stop_at came.
+struct ProgressLog {
+    QStringList reports;
+    QString stop_at;
+    std::atomic<bool> stop{false};
+
+    static void record(uint32_t current, uint32_t total, int phase, void* user_data)
+    {
+        auto* log = static_cast<ProgressLog*>(user_data);
+        log->reports.append(QStringLiteral("%1 %2/%3").arg(phase == 0 ? "erase" : "write").arg(current).arg(total));
+        log->stop = log->stop || log->reports.last() == log->stop_at;
+    }
+};
 
 // Bytes that differ from their neighbours, so a shifted or repeated piece shows.
 inline QByteArray patternBytes(int length, int seed)

@@ -1,10 +1,5 @@
 #include "manifest_scratch.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QHostAddress>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 const char kTestManifestPath[] = "/firmware/downloads_manifest.json";
@@ -12,30 +7,29 @@ const char kTestManifestPath[] = "/firmware/downloads_manifest.json";
 bool ManifestScratch::start(const QString& tls_dir)
 {
     home_.reset(new ScratchHome);
-    server_.reset(new TestHttpServer(tls_dir + QStringLiteral("/server.pem"), tls_dir + QStringLiteral("/server.key")));
-    untrusted_server_.reset(
+    servers_[0].reset(
+        new TestHttpServer(tls_dir + QStringLiteral("/server.pem"), tls_dir + QStringLiteral("/server.key")));
+    servers_[1].reset(
         new TestHttpServer(tls_dir + QStringLiteral("/untrusted.pem"), tls_dir + QStringLiteral("/untrusted.key")));
-    plain_server_.reset(new TestHttpServer);
+    servers_[2].reset(new TestHttpServer);
     // Listens, and never takes a connection: the system accepts it and
     // nobody answers, as behind a filtering firewall.
     silent_server_.reset(new QTcpServer);
     original_working_dir_ = QDir::currentPath();
-    return home_->isValid() && trustCertificateAuthority(tls_dir + QStringLiteral("/ca.pem")) && server_->listen()
-           && untrusted_server_->listen() && plain_server_->listen()
-           && silent_server_->listen(QHostAddress::LocalHost, 0);
+    return home_->isValid() && trustCertificateAuthority(tls_dir + QStringLiteral("/ca.pem")) && servers_[0]->listen()
+           && servers_[1]->listen() && servers_[2]->listen() && silent_server_->listen(QHostAddress::LocalHost, 0);
 }
 
 bool ManifestScratch::reset()
 {
-    server_->clear();
-    untrusted_server_->clear();
-    plain_server_->clear();
+    for (auto& server : servers_)
+        server->clear();
     memory_copy_.clear();
     network_record_ = ManifestNetworkRecord();
     silentConnections();
     qDeleteAll(silent_connections_);
     silent_connections_.clear();
-    manifest_url = server_->url(QLatin1String(kTestManifestPath));
+    manifest_url = server().url(QLatin1String(kTestManifestPath));
     scratch_.reset(new QTemporaryDir);
     application_dir_ = scratch_->filePath(QStringLiteral("install/bin"));
     const QString working_dir = scratch_->filePath(QStringLiteral("work"));
@@ -43,32 +37,11 @@ bool ManifestScratch::reset()
            && QDir().mkpath(working_dir) && QDir::setCurrent(working_dir);
 }
 
-void ManifestScratch::leave()
-{
-    QDir::setCurrent(original_working_dir_);
-}
-
-ManifestSources ManifestScratch::sources(int timeout_ms)
-{
-    return {manifest_url, timeout_ms, application_dir_, &memory_copy_, &network_record_};
-}
-
 int ManifestScratch::silentConnections()
 {
     while (QTcpSocket* socket = silent_server_->nextPendingConnection())
         silent_connections_.append(socket);
     return int(silent_connections_.size());
-}
-
-QString ManifestScratch::silentUrl() const
-{
-    return QStringLiteral("https://127.0.0.1:%1%2").arg(silent_server_->serverPort()).arg(QLatin1String(kTestManifestPath));
-}
-
-int fetchTimeoutFor(const QString& behaviour)
-{
-    return behaviour == QLatin1String("stall after headers") ? ManifestScratch::kStallTimeoutMs
-                                                             : ManifestScratch::kGenerousTimeoutMs;
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes)
@@ -82,9 +55,4 @@ QByteArray readWholeFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QString cachedManifestFile()
-{
-    return firmwareCacheDirectory() + QStringLiteral("/downloads_manifest.json");
 }

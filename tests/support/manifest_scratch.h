@@ -1,16 +1,16 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <QDir>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <memory>
 
-#include <QTcpServer>
-
 #include "firmware_manifest.h"
 #include "scratch_home.h"
 #include "test_http_server.h"
+
+extern const char kTestManifestPath[];
 
 // Everything a manifest or package test needs around the module: a scratch
 // home (so the per-user cache is scratch space), trust in the test authority,
@@ -30,24 +30,30 @@ public:
     // Once per test case; tls_dir holds the test certificates.
     bool start(const QString& tls_dir);
     // Before each test: no answers, no requests, no memory copy, the server
-    // not yet asked in this "run", an empty
-    // cache, fresh program and working directories (the latter made current).
+    // not yet asked in this run, an empty cache, fresh program and working
+    // directories (the latter made current).
     bool reset();
     // After each test: the working directory the test case started in.
-    void leave();
+    void leave() { QDir::setCurrent(original_working_dir_); }
 
-    ManifestSources sources(int timeout_ms = kGenerousTimeoutMs);
+    ManifestSources sources(int timeout_ms = kGenerousTimeoutMs)
+    {
+        return {manifest_url, timeout_ms, application_dir_, &memory_copy_, &network_record_};
+    }
 
-    TestHttpServer& server() { return *server_; }
-    TestHttpServer& untrustedServer() { return *untrusted_server_; }
-    TestHttpServer& plainServer() { return *plain_server_; }
+    TestHttpServer& server() { return *servers_[0]; }
+    TestHttpServer& untrustedServer() { return *servers_[1]; }
+    TestHttpServer& plainServer() { return *servers_[2]; }
     QByteArray& memoryCopy() { return memory_copy_; }
-    ManifestNetworkRecord& networkRecord() { return network_record_; }
     // An address on 127.0.0.1 where a connection is accepted and never answered.
-    QString silentUrl() const;
+    QString silentUrl() const
+    {
+        return QStringLiteral("https://127.0.0.1:%1%2")
+            .arg(silent_server_->serverPort())
+            .arg(QLatin1String(kTestManifestPath));
+    }
     // Connections made to that address so far.
     int silentConnections();
-    QString homePath() const { return home_->path(); }
     QString applicationDir() const { return application_dir_; }
     QString scratchPath(const QString& relative) const { return scratch_->filePath(relative); }
 
@@ -56,9 +62,7 @@ public:
 
 private:
     std::unique_ptr<ScratchHome> home_;
-    std::unique_ptr<TestHttpServer> server_;
-    std::unique_ptr<TestHttpServer> untrusted_server_;
-    std::unique_ptr<TestHttpServer> plain_server_;
+    std::unique_ptr<TestHttpServer> servers_[3];
     std::unique_ptr<QTemporaryDir> scratch_;
     QString application_dir_;
     QString original_working_dir_;
@@ -68,16 +72,21 @@ private:
     ManifestNetworkRecord network_record_;
 };
 
-extern const char kTestManifestPath[];
-
 // The time-out for a fetch in a row named `behaviour`: the short one for a
 // server that stalls after its headers, the generous one for every other,
 // so a busy machine never turns an answer into a time-out.
-int fetchTimeoutFor(const QString& behaviour);
+inline int fetchTimeoutFor(const QString& behaviour)
+{
+    return behaviour == QLatin1String("stall after headers") ? ManifestScratch::kStallTimeoutMs
+                                                             : ManifestScratch::kGenerousTimeoutMs;
+}
 
 // Writes the whole file, making its directory first.
 bool writeWholeFile(const QString& path, const QByteArray& bytes);
 // The whole file, or "<missing>" when it cannot be read.
 QByteArray readWholeFile(const QString& path);
 // The cached manifest inside the per-user cache.
-QString cachedManifestFile();
+inline QString cachedManifestFile()
+{
+    return firmwareCacheDirectory() + QStringLiteral("/downloads_manifest.json");
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 // Points HOME and the XDG state folder at a fresh temporary directory and
@@ -10,13 +11,16 @@
 class ScratchHome
 {
 public:
-    ScratchHome();
-    ~ScratchHome();
-    ScratchHome(const ScratchHome&) = delete;
-    ScratchHome& operator=(const ScratchHome&) = delete;
+    ScratchHome()
+        : home_variable_("HOME", home_.path())
+        , state_variable_("XDG_STATE_HOME", home_.path() + "/.local/state")
+    {
+        QStandardPaths::setTestModeEnabled(true);
+    }
+    // Not copyable, as its temporary directory is not.
 
-    bool isValid() const;
-    QString path() const;
+    bool isValid() const { return home_.isValid(); }
+    QString path() const { return home_.path(); }
 
 private:
     // An environment variable set for the scratch home's lifetime and then
@@ -24,8 +28,12 @@ private:
     class Override
     {
     public:
-        Override(const char* name, const QString& value);
-        ~Override();
+        Override(const char* name, const QString& value)
+            : name_(name), saved_(qgetenv(name)), was_set_(qEnvironmentVariableIsSet(name))
+        {
+            qputenv(name_, value.toLocal8Bit());
+        }
+        ~Override() { was_set_ ? qputenv(name_, saved_) : qunsetenv(name_); }
 
     private:
         const char* name_;

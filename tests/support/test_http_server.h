@@ -1,31 +1,25 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
-#include <QPair>
-#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <memory>
-
-class QTcpServer;
-class QTcpSocket;
 
 // How the server ends one answer.
 enum class ResponseEnding {
     Complete,          // headers and the whole body
     StallAfterHeaders, // headers announcing the body, then silence with the connection open
     CloseMidBody,      // headers announcing the body, half of it, then the connection closed
-    CloseUnannounced,  // headers without a length, the body, then the connection closed
+    EndlessUnannounced, // headers without a length, then the body over and over, without end
 };
 
 // What the server answers for one path.
 struct TestHttpResponse {
     int status = 200;
     QByteArray reason = "OK";
-    QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> extra_headers;
+    QByteArray body = {};
+    QList<QPair<QByteArray, QByteArray>> extra_headers = {};
     ResponseEnding ending = ResponseEnding::Complete;
     qint64 announced_length = -1; // the Content-Length sent; -1: the body's own
 };
@@ -36,7 +30,12 @@ struct TestHttpRequest {
     QByteArray path;
     QList<QPair<QByteArray, QByteArray>> headers;
 
-    QByteArray header(const QByteArray& name) const;
+    QByteArray header(const QByteArray& name) const
+    {
+        const auto found = std::find_if(headers.begin(), headers.end(),
+                                        [&](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
+        return found == headers.end() ? QByteArray() : found->second;
+    }
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 for the tests' own process, over TLS
@@ -45,37 +44,50 @@ struct TestHttpRequest {
 // an answer get 404.
 class TestHttpServer : public QObject
 {
-    Q_OBJECT
 public:
-    // Plain HTTP.
-    TestHttpServer();
-    // HTTPS with the PEM certificate and key at these paths.
-    TestHttpServer(const QString& certificate_path, const QString& key_path);
-    ~TestHttpServer() override;
+    // Plain HTTP without a certificate; HTTPS with the PEM certificate and key at these paths.
+    TestHttpServer(const QString& certificate_path = QString(), const QString& key_path = QString());
 
-    bool listen();
+    bool listen() { return server_->listen(QHostAddress::LocalHost, 0); }
     // "https://127.0.0.1:<port><path>" (or http for a plain server).
-    QString url(const QString& path) const;
+    QString url(const QString& path) const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(encrypted_ ? "https" : "http")
+            .arg(server_->serverPort())
+            .arg(path);
+    }
 
-    void setResponse(const QString& path, const TestHttpResponse& response);
-    void serve(const QString& path, const QByteArray& body);
-    void answerStatus(const QString& path, int status, const QByteArray& reason);
-    void redirect(const QString& path, const QString& location);
+    void setResponse(const QString& path, const TestHttpResponse& response) { responses_.insert(path, response); }
+    void serve(const QString& path, const QByteArray& body) { setResponse(path, {200, "OK", body}); }
+    void answerStatus(const QString& path, int status, const QByteArray& reason)
+    {
+        setResponse(path, {status, reason, reason});
+    }
+    void redirect(const QString& path, const QString& location)
+    {
+        setResponse(path, {302, "Found", {}, {{"Location", location.toUtf8()}}});
+    }
     // Forgets every answer and every recorded request.
-    void clear();
+    void clear()
+    {
+        responses_.clear();
+        requests_.clear();
+    }
 
-    QList<TestHttpRequest> requests() const;
-    int requestCount(const QString& path) const;
+    QList<TestHttpRequest> requests() const { return requests_; }
+    int requestCount(const QString& path) const
+    {
+        return int(std::count_if(requests_.begin(), requests_.end(),
+                                 [&](const TestHttpRequest& r) { return r.path == path.toUtf8(); }));
+    }
 
 private:
     void acceptConnections();
-    void readRequests(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const TestHttpRequest& request);
 
     std::unique_ptr<QTcpServer> server_;
     bool encrypted_;
     QHash<QString, TestHttpResponse> responses_;
-    QHash<QTcpSocket*, QByteArray> pending_input_;
     QList<TestHttpRequest> requests_;
 };
 

@@ -1,18 +1,14 @@
 #pragma once
 
 // What the Device Updates tab suites share: firmware images, the file
-// dialog answered with a path, the status texts and bar values a window
-// shows over time, and the flash read back.
+// dialog answered with a path, a message box answered, the application's
+// event loop run as the program runs it, and the flash read back.
 
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QStatusBar>
-#include <QStringList>
 #include <QTimer>
 
 #include <cstring>
@@ -25,7 +21,6 @@
 namespace updates {
 
 const uint32_t kBank1Address = 0x03400000;
-const uint32_t kBank2Address = 0x03800000;
 
 // A firmware image: the 64-byte header, then `payload_size` bytes that
 // differ from their neighbours.
@@ -64,78 +59,6 @@ inline void clickBoxButton(QWidget* modal, QMessageBox::StandardButton button)
         qFatal("expected a message box, found %s", modal->metaObject()->className());
     box->button(button)->click();
 }
-
-// Picks `path` in a file dialog; confirms a message box with OK.
-inline void chooseFileOrConfirm(QWidget* modal, const QString& path)
-{
-    if (qobject_cast<QFileDialog*>(modal) != nullptr)
-        chooseFile(modal, path);
-    else
-        clickBoxButton(modal, QMessageBox::Ok);
-}
-
-// Every status text and bar value the window shows while it lives, in order.
-class ShownProgress
-{
-public:
-    ShownProgress(MainWindow& window, const char* bar_name)
-    {
-        QObject::connect(window.statusBar(), &QStatusBar::messageChanged, &context_, [this](const QString& text) {
-            if (!text.isEmpty())
-                statuses.append(text);
-        });
-        QObject::connect(harness::child<QProgressBar>(window, bar_name), &QProgressBar::valueChanged, &context_,
-                         [this](int value) { bars.append(value); });
-    }
-
-    QStringList statuses;
-    QList<int> bars;
-
-private:
-    QObject context_; // ends the connections with this recorder
-};
-
-// Answers every modal dialog that opens while it lives, recording each box's
-// title and text in order; a dialog still open at the end is rejected.
-class ModalAnswers
-{
-public:
-    explicit ModalAnswers(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
-    {
-        QObject::connect(&poll_, &QTimer::timeout, [this] { answerOpenDialog(); });
-        poll_.start(kPollMs);
-    }
-    ~ModalAnswers()
-    {
-        poll_.stop();
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-            dialog->reject();
-    }
-    ModalAnswers(const ModalAnswers&) = delete;
-    ModalAnswers& operator=(const ModalAnswers&) = delete;
-
-    QStringList titles;
-    QStringList texts;
-
-private:
-    static const int kPollMs = 5;
-
-    void answerOpenDialog()
-    {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible() || modal == last_)
-            return;
-        last_ = modal;
-        titles.append(modal->windowTitle());
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        texts.append(box != nullptr ? box->text() : QString());
-        answer_(modal);
-    }
-
-    std::function<void(QWidget*)> answer_;
-    QTimer poll_;
-    QPointer<QWidget> last_;
-};
 
 // What the application's event loop ran into.
 enum LoopEnd {

@@ -5,6 +5,7 @@
 // modal dialogs, and reads back what the unit received. Header-only, so the
 // window suites need nothing beyond what they already link.
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStatusBar>
 #include <QStringList>
@@ -28,10 +30,7 @@ namespace harness {
 const int kStatusWaitMs = 60000;
 const char* const kLoadedStatus = "Configuration successfully loaded from device";
 
-inline QString statusText(const MainWindow& window)
-{
-    return window.statusBar()->currentMessage();
-}
+inline QString statusText(const MainWindow& window) { return window.statusBar()->currentMessage(); }
 
 inline bool waitForStatus(const MainWindow& window, const QString& status)
 {
@@ -41,8 +40,7 @@ inline bool waitForStatus(const MainWindow& window, const QString& status)
 // The load's status, with or without its note on values the form adjusted.
 inline bool waitForLoaded(const MainWindow& window)
 {
-    return QTest::qWaitFor([&] { return statusText(window).startsWith(QLatin1String(kLoadedStatus)); },
-                           kStatusWaitMs);
+    return QTest::qWaitFor([&] { return statusText(window).startsWith(QLatin1String(kLoadedStatus)); }, kStatusWaitMs);
 }
 
 // A shown window; it connects to the unit, and loads its settings, from the
@@ -59,36 +57,32 @@ inline std::unique_ptr<MainWindow> startWindow()
 template <typename Widget>
 Widget* child(const QObject& window, const char* name)
 {
-    Widget* widget = window.findChild<Widget*>(QLatin1String(name));
-    if (widget == nullptr)
-        qFatal("no widget named %s of the expected class", name);
-    return widget;
+    if (Widget* widget = window.findChild<Widget*>(QLatin1String(name)))
+        return widget;
+    qFatal("no widget named %s of the expected class", name);
 }
 
-// Answers the next modal dialog from the event loop that the dialog runs,
-// keeping its title; whatever is still open when the answer goes out of
-// scope is rejected, so no test leaves a dialog behind.
-class ModalAnswer
+// Answers every modal dialog that opens while it lives, recording each box's
+// title and text in order; a dialog still open at the end is rejected.
+class ModalAnswers
 {
 public:
-    explicit ModalAnswer(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
+    explicit ModalAnswers(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
     {
         QObject::connect(&poll_, &QTimer::timeout, [this] { answerOpenDialog(); });
         poll_.start(kPollMs);
     }
-
-    ~ModalAnswer()
+    ~ModalAnswers()
     {
         poll_.stop();
         if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
             dialog->reject();
     }
+    ModalAnswers(const ModalAnswers&) = delete;
+    ModalAnswers& operator=(const ModalAnswers&) = delete;
 
-    ModalAnswer(const ModalAnswer&) = delete;
-    ModalAnswer& operator=(const ModalAnswer&) = delete;
-
-    bool answered() const { return answered_; }
-    QString title() const { return title_; }
+    QStringList titles;
+    QStringList texts;
 
 private:
     static const int kPollMs = 5;
@@ -96,39 +90,28 @@ private:
     void answerOpenDialog()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible())
+        if (modal == nullptr || !modal->isVisible() || modal == last_)
             return;
-        poll_.stop();
-        answered_ = true;
-        title_ = modal->windowTitle();
+        last_ = modal;
+        titles.append(modal->windowTitle());
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        texts.append(box != nullptr ? box->text() : QString());
         answer_(modal);
     }
 
     std::function<void(QWidget*)> answer_;
     QTimer poll_;
-    bool answered_ = false;
-    QString title_;
+    QPointer<QWidget> last_;
 };
 
 // ---- What the unit received ------------------------------------------------
 
 inline std::vector<COMMS_MSG_t> framesWithId(uint32_t can_id)
 {
-    std::vector<COMMS_MSG_t> matching;
-    for (const COMMS_MSG_t& frame : sim::unit().receivedFrames()) {
-        if (frame.can_ID == can_id)
-            matching.push_back(frame);
-    }
-    return matching;
-}
-
-// The indices of the settings reads, in the order the host sent them.
-inline QList<int> settingsReadIndices()
-{
-    QList<int> indices;
-    for (const COMMS_MSG_t& frame : framesWithId(0x370))
-        indices.append(frame.data[1]);
-    return indices;
+    std::vector<COMMS_MSG_t> frames = sim::unit().receivedFrames();
+    auto other = [=](const COMMS_MSG_t& frame) { return frame.can_ID != can_id; };
+    frames.erase(std::remove_if(frames.begin(), frames.end(), other), frames.end());
+    return frames;
 }
 
 // True when the frame carries exactly the expected identifier, length code
@@ -152,11 +135,7 @@ inline COMMS_MSG_t settingsWriteFrame(uint8_t index, uint32_t value)
 inline bool hasDebugLine(const QStringList& lines, const QString& message)
 {
     const QString start = QStringLiteral("Debug: ") + message + QStringLiteral(" (");
-    for (const QString& line : lines) {
-        if (line.startsWith(start))
-            return true;
-    }
-    return false;
+    return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); });
 }
 
 } // namespace harness
